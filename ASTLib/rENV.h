@@ -1,0 +1,140 @@
+// The interpreter environment: a loaded program, its run-time context and the
+// fixed local tables.
+//
+// The interpreter core talks to its host only through the callbacks held in
+// the context; the host (driver, board layer, tests) installs its own with the
+// `env_on_` functions of rEnv.h. Per-variable and per-instance callback arrays
+// exist once a program is loaded. Nothing here allocates after creation
+// except loading.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "ASTLib/kova_typing.h"
+#include "ASTLib/memory.h"
+#include "ASTLib/rAST.h"
+
+struct InterpEnv;
+
+// Fixed capacities of the local tables and of the evaluation stack.
+inline constexpr uint32_t kMaxLocalVariables = 3200;
+inline constexpr uint32_t kMaxLocalConstants = 3200;
+inline constexpr uint32_t kMaxLocalData = 3200;
+inline constexpr uint32_t kStackCells = 3200;
+// Nodes left free after a loaded program for what the console compiles.
+inline constexpr uint32_t kSpareNodes = 1000;
+
+using PrintCallback = void (*)(InterpEnv* env, uint8_t c);
+// Ends the run; line 0 means no source line (a failure).
+using ExitCallback = void (*)(InterpEnv* env, uint32_t line, uint8_t status);
+// Acts only when condition is 0.
+using AssertCallback = void (*)(InterpEnv* env, uint32_t condition, const char* file, uint32_t line,
+                                const char* function, const char* expression);
+using SyncioCallback = void (*)(InterpEnv* env);
+using TimeCallback = uint64_t (*)(InterpEnv* env);
+using DelayCallback = void (*)(InterpEnv* env, uint64_t duration);
+using RandomCallback = uint64_t (*)(InterpEnv* env);
+using RandomSeedCallback = void (*)(uint64_t seed);
+using InvalidOpCallback = void (*)(InterpEnv* env, const AST_Node* node, uint32_t kind);
+// Nonzero when the callback performed the change itself.
+using VarChangeCallback = uint32_t (*)(InterpEnv* env, uint32_t globalId, uint32_t kind,
+                                       TaggedValue newValue);
+using VarReadCallback = uint32_t (*)(InterpEnv* env, uint32_t globalId);
+using FsmChangedCallback = void (*)(InterpEnv* env, TaggedValue instance, uint32_t kind,
+                                    uint32_t value);
+using ProcessActivationCallback = void (*)(InterpEnv* env, TaggedValue instance, uint32_t event);
+// One operator family: the node's op applied to two raw 8-byte operands.
+using OperatorFunction = uint64_t (*)(InterpEnv* env, const AST_Node* node, uint64_t left,
+                                      uint64_t right);
+
+// Kinds of var_change_callback.
+enum VarChangeKind : uint32_t { kVarAssign = 0, kVarPush = 1 };
+// Kinds of fsm_changed_callback.
+enum FsmChangeKind : uint32_t { kFsmEnteredState = 0, kFsmAfterFired = 1 };
+// Events of process_activation_callback.
+enum ActivationEvent : uint32_t { START = 0, END = 1 };
+
+struct LocalVarsIndexes {
+  struct {
+    uint32_t processStaticVariables;  // NO_ID when no process instance runs
+    uint32_t variables;
+  } base;
+  struct {
+    uint32_t variables;
+    uint32_t constants;
+    uint32_t variablesData;
+  } count;
+};
+
+struct LocalVarsCounts {
+  uint32_t variables;
+  uint32_t constants;
+  uint32_t variablesData;
+};
+
+struct Context {
+  // Time base (rEnv.h).
+  uint64_t localTime = 0;
+  uint64_t absoluteTime = 0;
+  int64_t driftRemainder = 0;
+  int64_t* ppm = nullptr;  // System.ppm of the variable "system"; null reads as 0
+  int64_t localTimeOffset = 0;
+
+  LocalVarsIndexes localVarsIndexes{};
+
+  // Per process instance / per global variable, created by loading.
+  MemArray<FsmChangedCallback> fsm_changed_callback;
+  MemArray<VarChangeCallback> var_change_callback;
+  MemArray<VarReadCallback> var_read_callback;
+  MemArray<ProcessActivationCallback> process_activation_callback;
+
+  PrintCallback print_callback = nullptr;
+  bool print_enabled = false;
+  ExitCallback exit_callback = nullptr;
+  AssertCallback assert_callback = nullptr;
+  SyncioCallback syncio_callback_input = nullptr;
+  SyncioCallback syncio_callback = nullptr;
+  TimeCallback get_local_time_callback = nullptr;
+  TimeCallback get_absolute_time_callback = nullptr;
+  DelayCallback delay_callback = nullptr;
+  RandomCallback random_callback = nullptr;
+  RandomSeedCallback random_seed_callback = nullptr;
+  InvalidOpCallback invalid_op_callback = nullptr;
+
+  // Evaluation stack. `stack_floor` protects a caller's operands while a
+  // nested user function or sub-process runs: statement-boundary resets
+  // return the count to the floor, never below it.
+  MemArray<ValueCell> stack;
+  uint32_t stack_used = 0;
+  uint32_t stack_floor = 0;
+
+  MemArray<OperatorFunction> execute_operator;  // 17 entries, by operator type id
+
+  // Scheduler times, ps of the local clock.
+  uint64_t sched_now = 0;
+  uint64_t sched_previous = 0;
+  uint64_t suspend_time = 0;
+  uint64_t resume_time = 0;
+  uint64_t until_time = 0;
+
+  uint32_t startPid = 0;
+  bool realtime = false;
+  bool initialized = false;
+  TaggedValue systemValue = kEmptyValue;     // the global variable "system"
+  TaggedValue processesValue = kEmptyValue;  // its `processes` field
+};
+
+// The fixed local tables. Global and static variables live in the program's
+// initial-data tables (their table entries point there), so no copy is kept.
+struct Data {
+  MemArray<TaggedValue> localVariableTable;    // kMaxLocalVariables
+  MemArray<TaggedValue> localConstantTable;    // kMaxLocalConstants
+  MemArray<ValueCell> localVariableDataTable;  // kMaxLocalData
+};
+
+struct InterpEnv {
+  std::unique_ptr<Program> program;
+  std::unique_ptr<Context> ctx;
+  std::unique_ptr<Data> data;
+};

@@ -1,0 +1,65 @@
+// Host callback registration and the simulated time base with clock drift.
+//
+// Registration functions take the environment and the function; null
+// restores the default (default_callback.h). They return 1, or 0 for an id out
+// of range (nothing changed). Per-slot registrations work once a program is
+// loaded.
+//
+// Time: all u64 picoseconds. The local clock may drift from the absolute one
+// by System.ppm parts per million (positive: local runs fast). Conversions are
+// signed 64-bit with k = 1 000 000 + ppm; the rounding remainder of
+// local-to-absolute conversions is carried so that many small steps add up to
+// exactly what one large step gives.
+#pragma once
+
+#include <cstdint>
+
+#include "ASTLib/rENV.h"
+
+int env_on_print(InterpEnv* env, PrintCallback f);
+int env_on_exit(InterpEnv* env, ExitCallback f);
+int env_on_assert(InterpEnv* env, AssertCallback f);
+int env_on_syncio_input(InterpEnv* env, SyncioCallback f);
+int env_on_syncio(InterpEnv* env, SyncioCallback f);
+int env_on_get_local_time(InterpEnv* env, TimeCallback f);
+int env_on_get_absolute_time(InterpEnv* env, TimeCallback f);
+int env_on_delay(InterpEnv* env, DelayCallback f);
+int env_on_random(InterpEnv* env, RandomCallback f);
+int env_on_random_seed(InterpEnv* env, RandomSeedCallback f);
+int interpreter_on_invalid_op(InterpEnv* env, InvalidOpCallback f);
+
+int env_on_variable_change(InterpEnv* env, uint32_t globalId, VarChangeCallback f);
+int env_on_variable_read(InterpEnv* env, uint32_t globalId, VarReadCallback f);
+int env_on_state_changed(InterpEnv* env, uint32_t instanceId, FsmChangedCallback f);
+int env_on_task_activation(InterpEnv* env, uint32_t instanceId, ProcessActivationCallback f);
+int env_on_any_variable_change(InterpEnv* env, VarChangeCallback f);
+int env_on_any_variable_read(InterpEnv* env, VarReadCallback f);
+int env_on_any_task_activation(InterpEnv* env, ProcessActivationCallback f);
+// Top-level instances only; sub-process instances keep their callback.
+int env_on_any_state_changed(InterpEnv* env, FsmChangedCallback f);
+
+// True when every global variable's change and read callbacks are the
+// defaults.
+bool env_has_no_callbacks(const InterpEnv* env);
+bool env_is_quiet(const InterpEnv* env);
+
+// Time base.
+uint64_t env_getLocalTime(InterpEnv* env);  // local time + local time offset
+uint64_t env_getAbsoluteTime(InterpEnv* env);
+void env_addTime(InterpEnv* env, uint64_t localDuration);
+int64_t local_to_absolute_duration(const InterpEnv* env, int64_t d, int64_t remainder,
+                                   int64_t* remainderOut);
+int64_t absolute_to_local_duration(const InterpEnv* env, int64_t a);
+int64_t divRoundClosest(int64_t n, int64_t d);
+// The drift in force: System.ppm once initialised, else 0.
+int64_t env_getPpm(const InterpEnv* env);
+
+// The orderly end of a run: writes `message` to standard output as it is,
+// then calls the exit callback with line 0 and status 1. Returns only if that
+// callback does. interp_failure formats its message and ends here.
+void env_failure(InterpEnv* env, const char* message);
+
+// Reports an internal consistency check through the host's assert callback;
+// the callback acts only when `condition` is false.
+#define ENV_CHECK(env, condition, text) \
+  (env)->ctx->assert_callback((env), (condition) ? 1u : 0u, __FILE__, __LINE__, __func__, (text))

@@ -1,0 +1,28 @@
+# Front door for the usual tasks; CMake does the real work.
+BUILD_DIR    ?= build
+SANITIZE_DIR ?= build-sanitize
+JOBS         ?= 2
+GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+
+.PHONY: all build test sanitize run clean
+
+all: build
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+$(SANITIZE_DIR)/CMakeCache.txt:
+	cmake -S . -B $(SANITIZE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
+
+sanitize: $(SANITIZE_DIR)/CMakeCache.txt
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -1,0 +1,99 @@
+#include "tests/support/test_host.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ASTLib/rEnv.h"
+
+namespace kova_test {
+
+namespace {
+
+TestHost* gHost = nullptr;
+
+void onPrint(InterpEnv*, uint8_t c) {
+  gHost->printed.push_back(static_cast<char>(c));
+}
+
+void onExit(InterpEnv*, uint32_t line, uint8_t status) {
+  std::fflush(stdout);
+  throw HostExit{line, status};
+}
+
+void onAssert(InterpEnv*, uint32_t condition, const char* file, uint32_t line, const char* function,
+              const char* expression) {
+  if (condition != 0) return;
+  throw HostAssert{file != nullptr ? file : "", line, function != nullptr ? function : "",
+                   expression != nullptr ? expression : ""};
+}
+
+void onInvalidOp(InterpEnv* env, const AST_Node* node, uint32_t kind) {
+  const uint32_t id = node != nullptr ? AST_id(env->program.get(), node) : NO_ID;
+  gHost->invalidOps.push_back({id, kind});
+  if (gHost->invalidOpEndsRun) throw HostExit{0, 1};
+}
+
+uint64_t onRandom(InterpEnv*) {
+  const size_t i = gHost->randomDraws++;
+  return i < gHost->randomWords.size() ? gHost->randomWords[i] : 0;
+}
+
+void onSeed(uint64_t seed) {
+  gHost->seeds.push_back(seed);
+}
+
+}  // namespace
+
+TestHost::TestHost(InterpEnv* env) : env_(env), previous_(gHost) {
+  gHost = this;
+  env_on_print(env, onPrint);
+  env_on_exit(env, onExit);
+  env_on_assert(env, onAssert);
+  interpreter_on_invalid_op(env, onInvalidOp);
+  env_on_random(env, onRandom);
+  env_on_random_seed(env, onSeed);
+}
+
+TestHost::~TestHost() {
+  gHost = previous_;
+}
+
+TestHost* TestHost::current() {
+  return gHost;
+}
+
+StdoutCapture::StdoutCapture() {
+  std::fflush(stdout);
+  path_ = tempPath("stdout_capture.txt");
+  savedFd_ = dup(STDOUT_FILENO);
+  if (std::freopen(path_.c_str(), "w", stdout) == nullptr) std::perror("freopen");
+}
+
+StdoutCapture::~StdoutCapture() {
+  std::fflush(stdout);
+  dup2(savedFd_, STDOUT_FILENO);
+  close(savedFd_);
+  std::remove(path_.c_str());
+}
+
+std::string StdoutCapture::text() {
+  std::fflush(stdout);
+  std::ifstream in(path_, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string tempPath(const std::string& name) {
+  const char* base = std::getenv("KOVA_TEST_TMP");
+  std::filesystem::path dir = base != nullptr ? base : std::filesystem::temp_directory_path();
+  dir /= "kova-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  return (dir / name).string();
+}
+
+}  // namespace kova_test
