@@ -1,7 +1,7 @@
 #include "ASTLib/memory.h"
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "ASTLib/known_fields.h"
 #include "ASTLib/kova_typing.h"
 #include "ASTLib/memory.h"
 #include "ASTLib/rAST.h"
@@ -44,6 +45,8 @@ using VarReadCallback = uint32_t (*)(InterpEnv* env, uint32_t globalId);
 using FsmChangedCallback = void (*)(InterpEnv* env, TaggedValue instance, uint32_t kind,
                                     uint32_t value);
 using ProcessActivationCallback = void (*)(InterpEnv* env, TaggedValue instance, uint32_t event);
+// The scheduler's STARTING_TASK / TASK_FINISHED line for top-level instance i.
+using TaskTraceCallback = void (*)(InterpEnv* env, const char* tag, uint32_t instance);
 // One operator family: the node's op applied to two raw 8-byte operands.
 using OperatorFunction = uint64_t (*)(InterpEnv* env, const AST_Node* node, uint64_t left,
                                       uint64_t right);
@@ -101,6 +104,7 @@ struct Context {
   RandomCallback random_callback = nullptr;
   RandomSeedCallback random_seed_callback = nullptr;
   InvalidOpCallback invalid_op_callback = nullptr;
+  TaskTraceCallback task_trace_callback = nullptr;  // none: no task lines
 
   // Evaluation stack. `stack_floor` protects a caller's operands while a
   // nested user function or sub-process runs: statement-boundary resets
@@ -123,6 +127,10 @@ struct Context {
   bool initialized = false;
   TaggedValue systemValue = kEmptyValue;     // the global variable "system"
   TaggedValue processesValue = kEmptyValue;  // its `processes` field
+
+  // Cell offsets and type ids of the known fields (NO_ID: not looked up yet).
+  uint32_t knownFieldOffset[kKnownFieldCount];
+  uint32_t knownFieldType[kKnownFieldCount];
 };
 
 // The fixed local tables. Global and static variables live in the program's

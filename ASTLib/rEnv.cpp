@@ -86,6 +86,11 @@ int interpreter_on_invalid_op(InterpEnv* env, InvalidOpCallback f) {
   return 1;
 }
 
+int env_on_task_trace(InterpEnv* env, TaskTraceCallback f) {
+  env->ctx->task_trace_callback = f;
+  return 1;
+}
+
 int env_on_variable_change(InterpEnv* env, uint32_t globalId, VarChangeCallback f) {
   if (globalId >= env->program->infoProg->n_globalVariables) return 0;
   env->ctx->var_change_callback[globalId] = orDefault(f, &defaultCallback_varChange);

@@ -27,6 +27,9 @@ int env_on_delay(InterpEnv* env, DelayCallback f);
 int env_on_random(InterpEnv* env, RandomCallback f);
 int env_on_random_seed(InterpEnv* env, RandomSeedCallback f);
 int interpreter_on_invalid_op(InterpEnv* env, InvalidOpCallback f);
+// The scheduler calls it around each activation unless the environment is
+// quiet; null: no task lines.
+int env_on_task_trace(InterpEnv* env, TaskTraceCallback f);
 
 int env_on_variable_change(InterpEnv* env, uint32_t globalId, VarChangeCallback f);
 int env_on_variable_read(InterpEnv* env, uint32_t globalId, VarReadCallback f);

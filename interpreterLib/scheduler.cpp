@@ -1,0 +1,293 @@
+#include "interpreterLib/scheduler.h"
+
+#include <cstring>
+
+#include "ASTLib/kova_assert.h"
+#include "ASTLib/rEnv.h"
+#include "interpreterLib/buffer.h"
+#include "interpreterLib/interp.h"
+#include "interpreterLib/interp_engine.h"
+#include "interpreterLib/interp_expr.h"
+#include "interpreterLib/interp_stack.h"
+#include "interpreterLib/run_control.h"
+
+namespace {
+
+uint32_t scheduling_policy = FIFO;
+
+inline const AST_Node* child(const Program* program, uint32_t id) {
+  return id == NO_ID ? nullptr : &program->RAMprogram[id];
+}
+
+uint32_t instanceCount(const InterpEnv* env) {
+  return env->program->infoProg->n_globalProcessInstances;
+}
+
+TaggedValue instanceValue(InterpEnv* env, uint32_t i) {
+  return buffer_getIndexValue(env, env->ctx->processesValue, i);
+}
+
+ValueCell& field(InterpEnv* env, uint32_t i, KnownField f) {
+  return *interp_knownField(env, instanceValue(env, i), f).value;
+}
+
+TaggedValue activations(InterpEnv* env, uint32_t i) {
+  return interp_knownField(env, instanceValue(env, i), kField_Process_Instance_next_activations);
+}
+
+const GlobalProcessInstanceRecord& record(const InterpEnv* env, uint32_t i) {
+  return env->program->processGlobalInstanceTable[i];
+}
+
+bool conditionHolds(InterpEnv* env, uint32_t i) {
+  const Program* program = env->program.get();
+  return get_value_boolean(env, expr_execute(env, child(program, record(env, i).trigger)));
+}
+
+// The head entry of instance i's queue; false when it has none.
+bool head(InterpEnv* env, uint32_t i, int64_t* entry) {
+  const TaggedValue queue = activations(env, i);
+  if (is_channel_empty(env, queue)) return false;
+  *entry = buffer_getIndexValue(env, queue, 0).value->s64;
+  return true;
+}
+
+void trace(InterpEnv* env, const char* tag, uint32_t i) {
+  if (env->ctx->task_trace_callback != nullptr && !env_is_quiet(env)) {
+    env->ctx->task_trace_callback(env, tag, i);
+  }
+}
+
+}  // namespace
+
+uint32_t sched_policy_name_to_value(const char* name) {
+  if (std::strcmp(name, "FIFO") == 0) return FIFO;
+  if (std::strcmp(name, "NPFP") == 0) return NPFP;
+  if (std::strcmp(name, "NPEDF") == 0) return NPEDF;
+  return SCHEDULING_POLICY_UNKNOWN;
+}
+
+void interp_set_scheduling_policy(InterpEnv*, uint32_t policy) {
+  KOVA_ASSERT(policy != SCHEDULING_POLICY_UNKNOWN, "policy != SCHEDULING_POLICY_UNKNOWN");
+  scheduling_policy = policy;
+}
+
+uint32_t interp_get_scheduling_policy() {
+  return scheduling_policy;
+}
+
+void scheduler_create(InterpEnv* env) {
+  Context& ctx = *env->ctx;
+  ctx.sched_now = ctx.get_local_time_callback(env);
+  ctx.sched_previous = ctx.sched_now;
+  ctx.suspend_time = 0;
+  ctx.resume_time = 0;
+  ctx.until_time = 0;
+  ctx.driftRemainder = 0;
+  schedulerSuspend(env);
+}
+
+void schedulerSuspend(InterpEnv* env) {
+  env->ctx->suspend_time = env->ctx->get_local_time_callback(env);
+}
+
+void schedulerResume(InterpEnv* env) {
+  env->ctx->resume_time = env->ctx->get_local_time_callback(env);
+  update_timers(env);
+}
+
+void update_timers(InterpEnv* env) {
+  Context& ctx = *env->ctx;
+  const uint64_t suspended = ctx.resume_time - ctx.suspend_time;
+  ctx.sched_now += suspended;
+  ctx.sched_previous += suspended;
+  if (ctx.processesValue.value == nullptr) return;
+  for (uint32_t i = 0; i < instanceCount(env); ++i) {
+    field(env, i, kField_Process_Instance_previous_activation).u64 += suspended;
+    field(env, i, kField_Process_Instance_current_activation).u64 += suspended;
+  }
+}
+
+void update_elpased_time(InterpEnv* env) {
+  Context& ctx = *env->ctx;
+  ctx.sched_previous = ctx.sched_now;
+  ctx.sched_now = ctx.get_local_time_callback(env);
+  const uint64_t elapsed = ctx.sched_now - ctx.sched_previous;
+  if (elapsed == 0 || ctx.processesValue.value == nullptr) return;
+  for (uint32_t i = 0; i < instanceCount(env); ++i) {
+    const TaggedValue queue = activations(env, i);
+    const uint32_t count = channel_count(env, queue);
+    for (uint32_t k = 0; k < count; ++k) {
+      buffer_getIndexValue(env, queue, k).value->u64 -= elapsed;  // counts down through zero
+    }
+  }
+}
+
+void update_triggered_process(InterpEnv* env) {
+  if (env->ctx->processesValue.value == nullptr) return;
+  for (uint32_t i = 0; i < instanceCount(env); ++i) {
+    if (field(env, i, kField_Process_Instance_period).u64 != 0 || record(env, i).trigger == NO_ID) {
+      continue;
+    }
+    if (!conditionHolds(env, i)) continue;
+    const TaggedValue queue = activations(env, i);
+    ValueCell due{};
+    int64_t first = 0;
+    if (!head(env, i, &first)) {
+      channel_push(env, nullptr, queue, &due);
+    } else if (first >= 1) {
+      // At most one due activation at a time, however long the condition holds.
+      if (is_channel_full(env, queue)) queue_remove(env, queue);
+      channel_insert_sorted(env, nullptr, queue, &due);
+    }
+  }
+  interpStack_reset(env);
+}
+
+int32_t select_FIFO_policy(InterpEnv* env) {
+  int64_t bestTime = 1;
+  uint64_t bestPriority = 0;
+  int32_t chosen = -1;
+  for (uint32_t i = 0; i < instanceCount(env); ++i) {
+    int64_t h;
+    if (!head(env, i, &h)) continue;
+    const uint64_t priority = field(env, i, kField_Process_Instance_priority).u64;
+    if (h < bestTime) {
+      bestTime = h;
+      bestPriority = priority;
+      chosen = static_cast<int32_t>(i);
+    } else if (h == bestTime && chosen != -1 && priority > bestPriority) {
+      bestPriority = priority;
+      chosen = static_cast<int32_t>(i);
+    }
+  }
+  return chosen;
+}
+
+int32_t select_NPFP_policy(InterpEnv* env) {
+  int64_t bestPriority = -1;
+  int32_t chosen = -1;
+  for (uint32_t i = 0; i < instanceCount(env); ++i) {
+    int64_t h;
+    if (!head(env, i, &h) || h >= 1) continue;
+    const int64_t priority = field(env, i, kField_Process_Instance_priority).u8;
+    if (priority > bestPriority) {
+      bestPriority = priority;
+      chosen = static_cast<int32_t>(i);
+    }
+  }
+  return chosen;
+}
+
+int32_t select_EDF_policy(InterpEnv* env) {
+  int64_t best = INT64_MAX;
+  int32_t chosen = -1;
+  for (uint32_t i = 0; i < instanceCount(env); ++i) {
+    int64_t h;
+    if (!head(env, i, &h) || h >= 1) continue;
+    const int64_t deadline = field(env, i, kField_Process_Instance_deadline).s64;
+    const int64_t key =
+        static_cast<int64_t>(static_cast<uint64_t>(h) + static_cast<uint64_t>(deadline));
+    if (chosen == -1 || key < best) {
+      best = key;
+      chosen = static_cast<int32_t>(i);
+    }
+  }
+  return chosen;
+}
+
+int64_t clear_hit(InterpEnv* env, uint32_t i) {
+  int64_t h;
+  if (!head(env, i, &h) || h >= 1) return 0;
+  channel_pop(env, nullptr, activations(env, i));
+  return h;
+}
+
+void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) {
+  const uint64_t oldJitter = field(env, i, kField_Process_Instance_jitter).u64;
+  const uint32_t annotation = record(env, i).timingAnnotation;
+  if (annotation != NO_ID) statement_execute(env, AST_fromId(env->program.get(), annotation));
+  const uint64_t period = field(env, i, kField_Process_Instance_period).u64;
+  ValueCell& jitter = field(env, i, kField_Process_Instance_jitter);
+  if (jitter.u64 > period) jitter.u64 = period;
+  ValueCell next{};
+  next.u64 = period + jitter.u64 - oldJitter + static_cast<uint64_t>(base);
+  const TaggedValue queue = activations(env, i);
+  KOVA_ASSERT(!queue_isFull(env, queue), "!queue_isFull(env, next_activation_queue)");
+  channel_insert_sorted(env, nullptr, queue, &next);
+}
+
+uint64_t nextProcessHit(InterpEnv* env) {
+  int64_t best = INT64_MAX;
+  bool any = false;
+  if (env->ctx->processesValue.value != nullptr) {
+    for (uint32_t i = 0; i < instanceCount(env); ++i) {
+      int64_t h;
+      if (!head(env, i, &h)) continue;
+      if (!any || h < best) best = h;
+      any = true;
+    }
+  }
+  if (!any) return INT64_MAX;
+  return best < 0 ? 0 : static_cast<uint64_t>(best);
+}
+
+namespace {
+
+int32_t select(InterpEnv* env) {
+  switch (scheduling_policy) {
+    case FIFO: return select_FIFO_policy(env);
+    case NPFP: return select_NPFP_policy(env);
+    case NPEDF: return select_EDF_policy(env);
+    default: KOVA_ASSERT(false, "0");
+  }
+  return -1;
+}
+
+uint64_t localNow(InterpEnv* env) {
+  return env->ctx->get_local_time_callback(env);
+}
+
+}  // namespace
+
+uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
+  Context& ctx = *env->ctx;
+  update_triggered_process(env);
+  ctx.until_time = until;
+  for (;;) {
+    // Serve every due activation while the clock has not passed the limit.
+    for (;;) {
+      update_elpased_time(env);
+      const int32_t chosen = select(env);
+      if (chosen == -1) break;
+      const auto i = static_cast<uint32_t>(chosen);
+      const bool run = record(env, i).trigger == NO_ID || conditionHolds(env, i);
+      const int64_t base = clear_hit(env, i);
+      if (field(env, i, kField_Process_Instance_period).u64 != 0) {
+        update_periodic_process_next_hit(env, i, base);
+      }
+      ctx.syncio_callback_input(env);
+      ctx.syncio_callback(env);
+      if (run) {
+        trace(env, "STARTING_TASK", i);
+        executeProcess(env, i);
+        trace(env, "TASK_FINISHED", i);
+        ctx.syncio_callback(env);
+      }
+      update_triggered_process(env);
+      if (localNow(env) > until) break;
+    }
+    update_elpased_time(env);
+    update_triggered_process(env);
+    uint64_t next = nextProcessHit(env);
+    const uint64_t now = localNow(env);
+    if (now + next <= until) {
+      ctx.delay_callback(env, next);
+      next = 0;
+    } else if (until > now) {
+      ctx.delay_callback(env, until - now);
+      update_elpased_time(env);
+    }
+    if (localNow(env) > until || next != 0) return next;
+  }
+}

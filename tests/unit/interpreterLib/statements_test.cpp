@@ -1,0 +1,259 @@
+// Statements, local scopes at run time, user functions and the environment
+// set-up of a loaded program.
+#include <gtest/gtest.h>
+
+#include "ASTLib/call_codes.h"
+#include "ASTLib/kova_locals.h"
+#include "ASTLib/rEnv.h"
+#include "interpreterLib/buffer.h"
+#include "interpreterLib/interp.h"
+#include "interpreterLib/interp_engine.h"
+#include "interpreterLib/interp_stack.h"
+#include "tests/support/interp_fixture.h"
+
+using namespace kova_test;
+
+namespace {
+
+std::vector<std::pair<uint32_t, uint64_t>> gChanges;
+
+uint32_t recordChange(InterpEnv*, uint32_t globalId, uint32_t, TaggedValue v) {
+  gChanges.emplace_back(globalId, v.value->u64);
+  return 0;
+}
+
+struct StatementTest : InterpFixture {
+  uint32_t x = b.global("x", TypeUInt32);
+  uint32_t y = b.global("y", TypeUInt32);
+  N incr(uint32_t g, int64_t by = 1) {
+    return b.assign(b.gvar(g), b.op(PLUS_OP, TypeUInt32, b.gvar(g), b.integer(by)));
+  }
+  N less(N l, int64_t v) { return b.op(LT_OP, TypeUInt32, l, b.integer(v)); }
+  N equal(N l, int64_t v) { return b.op(CEQ_OP, TypeUInt32, l, b.integer(v)); }
+  uint32_t localCount() const { return env->ctx->localVarsIndexes.count.variables; }
+  void SetUp() override { gChanges.clear(); }
+};
+
+}  // namespace
+
+TEST_F(StatementTest, BlocksDeclareAndDiscardTheirLocals) {
+  // { var uint64 a = 5; var uint64 b; var uint64 c; x = a + b + c + 1; }
+  N blk = b.block({b.assign(b.gvar(x), b.op(PLUS_OP, TypeUInt64,
+                                            b.op(PLUS_OP, TypeUInt64, b.local(0), b.local(1)),
+                                            b.op(PLUS_OP, TypeUInt64, b.local(2), b.integer(1))))},
+                  {b.varDecl(TypeUInt64, "a", b.integer(5)), b.varDecl(TypeUInt64, "b"),
+                   b.varDecl(TypeUInt64, "c")});
+  load();
+  env->data->localVariableDataTable[1].u64 = 99;  // garbage a cleared local must not see
+  EXPECT_EQ(exec(blk), 0u);
+  EXPECT_EQ(globalU64(x), 6u);
+  EXPECT_EQ(localCount(), 0u);
+  EXPECT_EQ(env->ctx->localVarsIndexes.count.variablesData, 0u);
+}
+
+TEST_F(StatementTest, WhileWithBreakAndContinue) {
+  // while (x < 10) { x = x + 1; if (x == 3) { continue; } if (x == 5) { break; } y = y + 1; }
+  N body = b.block({incr(x), b.if_(equal(b.gvar(x), 3), b.block({b.continue_()})),
+                    b.if_(equal(b.gvar(x), 5), b.block({b.break_()})), incr(y)});
+  N loop = b.while_(less(b.gvar(x), 10), body);
+  load();
+  EXPECT_EQ(exec(loop), 0u);
+  EXPECT_EQ(globalU64(x), 5u);
+  EXPECT_EQ(globalU64(y), 3u);  // x = 1, 2, 4
+  EXPECT_EQ(env->ctx->stack_used, 0u);
+}
+
+TEST_F(StatementTest, ForLoopsKeepTheirScopeFromOneIterationToTheNext) {
+  // for (x = 0; x < 4; x = x + 1) { var uint8 t = 1; y = y + t; continue; }
+  N body = b.block({b.assign(b.gvar(y), b.op(PLUS_OP, TypeUInt32, b.gvar(y), b.local(0))),
+                    b.continue_(), incr(y, 100)},
+                   {b.varDecl(TypeUInt8, "t", b.integer(1))});
+  N loop = b.for_(b.assign(b.gvar(x), b.integer(0)), less(b.gvar(x), 4), incr(x), body);
+  N never = b.for_(b.assign(b.gvar(y), b.integer(42)), b.boolean(false), incr(x), body);
+  load();
+  exec(loop);
+  EXPECT_EQ(globalU64(x), 4u);
+  EXPECT_EQ(globalU64(y), 4u);
+  EXPECT_EQ(localCount(), 0u);
+  exec(never);
+  EXPECT_EQ(globalU64(y), 42u);  // only the init ran
+  EXPECT_EQ(globalU64(x), 4u);
+}
+
+TEST_F(StatementTest, IfWithoutElseAndUserAnnotations) {
+  N noElse = b.if_(b.boolean(false), b.block({incr(x)}));
+  N withElse = b.if_(b.boolean(false), b.block({incr(x)}), b.block({incr(y)}));
+  N ignored = b.userAnnotation(b.block({incr(x)}));
+  N timed = b.timeAnnotation(b.block({incr(y)}));
+  load();
+  EXPECT_EQ(exec(noElse), 0u);
+  exec(withElse);
+  exec(ignored);
+  exec(timed);
+  EXPECT_EQ(globalU64(x), 0u);
+  EXPECT_EQ(globalU64(y), 2u);
+}
+
+TEST_F(StatementTest, BreakInsideNamedBlocksReachesTheLoop) {
+  N body = b.block({incr(x), b.namedBlock("inner", b.block({b.break_()})), incr(y)});
+  N loop = b.while_(less(b.gvar(x), 10), body);
+  load();
+  exec(loop);
+  EXPECT_EQ(globalU64(x), 1u);
+  EXPECT_EQ(globalU64(y), 0u);
+}
+
+TEST_F(StatementTest, NamedBlocksChargeTheirExecutionTime) {
+  // work: { work.execution_time = 5 ms; }   then a block that sets nothing
+  N charged = b.namedBlock(
+      "work", b.block({b.assign(b.field(b.local(0), TypeNamedBlock, "execution_time"), b.ms(5))}));
+  N free = b.namedBlock("idle", b.block({incr(x)}));
+  load();
+  exec(charged);
+  EXPECT_EQ(env_getLocalTime(env.get()), 5000000000ull);
+  exec(free);
+  EXPECT_EQ(env_getLocalTime(env.get()), 5000000000ull);
+  EXPECT_EQ(localCount(), 0u);
+}
+
+TEST_F(StatementTest, ParametersByCopyAndByReference) {
+  // f(in uint32 a, out uint32 r) { a = a + 100; r = a; }
+  const uint32_t f = b.function(
+      "f", {{Dir::In, TypeUInt32, "a"}, {Dir::Out, TypeUInt32, "r"}},
+      b.block({b.assign(b.local(0), b.op(PLUS_OP, TypeUInt32, b.local(0), b.integer(100))),
+               b.assign(b.local(1), b.local(0))}));
+  N call = b.callFunction(f, {b.gvar(x), b.gvar(y)});
+  N value = b.assign(b.gvar(y), b.callFunctionValue(f, TypeUInt32, {b.integer(7)}));
+  load();
+  env->program->globalVariableTable[x].value->u64 = 1;
+  env_on_any_variable_change(env.get(), recordChange);
+  exec(call);
+  EXPECT_EQ(globalU64(x), 1u);    // in: a copy
+  EXPECT_EQ(globalU64(y), 101u);  // out: the caller's variable, under its global id
+  EXPECT_EQ(gChanges, (std::vector<std::pair<uint32_t, uint64_t>>{{y, 101}}));
+  exec(value);
+  EXPECT_EQ(globalU64(y), 107u);
+  EXPECT_EQ(localCount(), 0u);
+}
+
+TEST_F(StatementTest, ExtraArgumentsAreNotEvaluated) {
+  const uint32_t f = b.function("g", {{Dir::In, TypeUInt32, "a"}}, b.block({}));
+  const uint32_t touch = b.function("touch", {{Dir::Out, TypeUInt32, "r"}},
+                                    b.block({incr(x), b.assign(b.local(0), b.integer(0))}));
+  N call = b.callFunction(f, {b.integer(1), b.callFunctionValue(touch, TypeUInt32, {})});
+  load();
+  exec(call);
+  EXPECT_EQ(globalU64(x), 0u);
+}
+
+TEST_F(StatementTest, NestedCallsKeepTheCallersOperands) {
+  // x = 1000 + (2 + double(20)), where double's body runs several statements.
+  const uint32_t twice = b.function(
+      "double", {{Dir::In, TypeUInt32, "a"}, {Dir::Out, TypeUInt32, "r"}},
+      b.block({b.assign(b.gvar(y), b.integer(9)), b.assign(b.gvar(y), b.integer(8)),
+               b.assign(b.local(1), b.op(MULT_OP, TypeUInt32, b.local(0), b.integer(2)))}));
+  N stmt = b.assign(b.gvar(x), b.op(PLUS_OP, TypeUInt32, b.integer(1000),
+                                    b.op(PLUS_OP, TypeUInt32, b.integer(2),
+                                         b.callFunctionValue(twice, TypeUInt32, {b.integer(20)}))));
+  load();
+  exec(stmt);
+  EXPECT_EQ(globalU64(x), 1042u);
+  EXPECT_EQ(env->ctx->stack_used, 0u);
+  EXPECT_EQ(env->ctx->stack_floor, 0u);
+}
+
+TEST_F(StatementTest, FunctionsWithEvaluatedValues) {
+  const uint32_t f = b.function("finally", {}, b.block({incr(x, 5)}));
+  const uint32_t g = b.function("finally", {{Dir::In, TypeUInt32, "a"}},
+                                b.block({b.assign(b.gvar(x), b.local(0))}));
+  load();
+  const uint32_t spec[] = {TypeUInt32, 0};
+  EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 1, spec), g);  // the last of the name
+  StdoutCapture out;
+  EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 0, nullptr), NO_ID);
+  const uint32_t wrongDirection[] = {TypeUInt32, 1};
+  EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 1, wrongDirection), NO_ID);
+  const uint32_t wrongType[] = {TypeUInt8, 0};
+  EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 1, wrongType), NO_ID);
+  EXPECT_EQ(out.text(),
+            "Function (finally) requires 1 parameters\n"
+            "Wrong direction for parameter 1 of Function (finally)\n"
+            "Type mismatch for parameter 1 of Function (finally)\nExpected uint32 found uint8 \n ");
+  ValueCell cell{};
+  cell.u64 = 33;
+  const TaggedValue arg{&cell, TypeUInt32, NO_ID};
+  interp_callFunction(env.get(), g, &arg);
+  EXPECT_EQ(globalU64(x), 33u);
+  (void)f;
+}
+
+TEST_F(StatementTest, LocalTableLimitEndsTheRun) {
+  // A function that calls itself for ever exhausts the local tables.
+  const uint32_t self = 0;  // the first function of this program
+  b.function("deep", {{Dir::In, TypeUInt64, "n"}},
+             b.block({b.callFunction(self, {b.local(0)})},
+                     {b.varDecl(b.arrayType(TypeUInt64, 100), "big")}));
+  N start = b.callFunction(self, {b.integer(1)});
+  load();
+  EXPECT_EQ(expectFailure([&] { exec(start); }), "Local variables data stack overflow\n");
+}
+
+TEST(EngineLookups, FieldOffsetsAndTypes) {
+  ProgramBuilder b;
+  const uint32_t rec =
+      b.structType("Rec", {{"a", TypeUInt8}, {"b", b.arrayType(TypeUInt8, 2)}, {"c", TypeUInt32}});
+  auto env = interp_create();
+  interp_load_from_program(env.get(), b.build());
+  EXPECT_EQ(interp_getStructFieldOffset(env.get(), "Rec", "c"), 3u);
+  EXPECT_EQ(interp_getStructFieldOffset(env.get(), "Rec", "zz"), 4u);  // the full size
+  EXPECT_EQ(interp_getStructFieldOffset(env.get(), "Nope", "c"), 0u);
+  EXPECT_EQ(interp_getStructFieldTypeID(env.get(), "Rec", "c"), uint32_t{TypeUInt32});
+  EXPECT_EQ(interp_getStructFieldTypeID(env.get(), "Rec", "zz"), NO_ID);
+  EXPECT_EQ(interp_getTypeID(env.get(), "Rec"), rec);
+  EXPECT_EQ(interp_getVariableID(env.get(), "system"), 0u);
+  EXPECT_EQ(interp_getVariableID(env.get(), "nothing"), NO_ID);
+}
+
+TEST(EngineLoad, InstancesGetTheirInitialValues) {
+  ProgramBuilder b;
+  const uint32_t leaf = b.process("Leaf", {.states = {{"l0", none}}});
+  const uint32_t node = b.process("Node", {.statics = {{"n", TypeUInt8, {4}}},
+                                           .subs = {{"s1", leaf}, {"s2", leaf}},
+                                           .states = {{"first", none}, {"second", none}}});
+  const uint32_t top = b.instance("top", node);
+  const uint32_t other = b.instance("other", leaf);
+  auto env = interp_create();
+  interp_set_start_pid(env.get(), 100);
+  interp_load_from_program(env.get(), b.build());
+  InterpEnv* e = env.get();
+  const Program* p = e->program.get();
+  const TaggedValue system = system_getValue(e);
+  const TaggedValue processes = interp_knownField(e, system, kField_System_processes);
+  ASSERT_EQ(channel_count(e, processes), 2u);
+  // Instances are numbered depth-first: top, s1, s2, other.
+  const auto id = [&](TaggedValue inst) {
+    return interp_knownField(e, inst, kField_Process_Instance_instance_id).value->u32;
+  };
+  const TaggedValue t = buffer_getIndexValue(e, processes, 0);
+  EXPECT_EQ(id(t), 0u);
+  EXPECT_EQ(id(buffer_getIndexValue(e, processes, 1)), 3u);
+  EXPECT_EQ(id(p->processStaticVariableTable[0]), 1u);
+  EXPECT_EQ(id(p->processStaticVariableTable[1]), 2u);
+  EXPECT_EQ(interp_knownField(e, t, kField_Process_Instance_pid).value->u32, 100u);
+  EXPECT_EQ(interp_knownField(e, t, kField_Process_Instance_deadline).value->u64,
+            0x7FFFFFFFFFFFFFFFull);
+  EXPECT_EQ(interp_knownField(e, t, kField_Process_Instance_initializing).value->boolean, 1);
+  const uint32_t statePtr = interp_knownField(e, t, kField_Process_Instance_state_ptr).value->u32;
+  EXPECT_STREQ(Symbol_getName(p, AST_getStateId(p, AST_fromId(p, statePtr))), "first");
+  EXPECT_TRUE(
+      is_channel_empty(e, interp_knownField(e, t, kField_Process_Instance_next_activations)));
+  // The instance variables are their processes entries.
+  EXPECT_EQ(p->globalVariableTable[b.globalId("top")].value, t.value);
+  EXPECT_EQ(p->globalVariableTable[b.globalId("other")].value,
+            buffer_getIndexValue(e, processes, 1).value);
+  EXPECT_EQ(p->processStaticVariableTable[2].value->u64, 4u);  // own static after the subs
+  EXPECT_STREQ(TaggedValue_toString(p, interp_knownField(e, system, kField_System_sched_policy)),
+               "FIFO");
+  (void)top;
+  (void)other;
+}

@@ -1,0 +1,209 @@
+#include "zebu_interpreter/display.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+#include "interpreterLib/buffer.h"
+#include "interpreterLib/interp_engine.h"
+#include "interpreterLib/print_format.h"
+
+void display_program(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stdout, format, args);
+  va_end(args);
+}
+
+void display_simu(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stdout, format, args);
+  va_end(args);
+}
+
+void display_debug(const char*, ...) {}
+
+void display_char(uint8_t c) {
+  std::putc(c, stdout);
+}
+
+void display_string(InterpEnv*, const char* text) {
+  display_program("%s", text);
+}
+
+void display_string_printer(void*, const char* text) {
+  display_program("%s", text);
+}
+
+uint64_t time_ps_to_s(uint64_t ps) {
+  return ps / 1000000000000ull;
+}
+
+uint64_t time_cut_sub_second(uint64_t ps) {
+  return ps % 1000000000000ull;
+}
+
+void display_stamp(uint64_t ps) {
+  display_simu("%" PRId64 ".%012" PRId64, static_cast<int64_t>(time_ps_to_s(ps)),
+               static_cast<int64_t>(time_cut_sub_second(ps)));
+}
+
+void display_time(uint64_t value) {
+  print_time_helper(nullptr, display_string_printer, value);
+}
+
+namespace {
+
+void displayElements(InterpEnv* env, TaggedValue value, const TypeRecord& type) {
+  const uint32_t cell = Type_getStorageSize(env->program.get(), type.baseType);
+  const auto element = [&](uint32_t offset) {
+    return TaggedValue{value.value + offset, type.baseType, value.globalId};
+  };
+  bool first = true;
+  const auto show = [&](uint32_t offset) {
+    if (!first) display_program(",");
+    first = false;
+    display_value(env, element(offset));
+  };
+  switch (type.bufferType) {
+    case ARRAY_BUFFER: {
+      // The first element is always written.
+      uint32_t offset = 0;
+      do {
+        show(offset);
+        offset += cell;
+      } while (cell != 0 && offset < type.storageSize);
+      break;
+    }
+    case STACK_BUFFER: {
+      if (is_channel_empty(env, value)) break;
+      const uint32_t count = channel_count(env, value);
+      for (uint32_t i = 0; i < count; ++i) show(2 + i * cell);  // bottom first
+      break;
+    }
+    case QUEUE_BUFFER: {
+      if (is_channel_empty(env, value) || cell == 0) break;
+      uint32_t offset = value.value[1].index;  // the oldest element
+      const uint32_t in = value.value[0].index;
+      do {
+        show(offset);
+        offset += cell;
+        if (offset >= type.storageSize) offset = 2;
+      } while (offset != in);
+      break;
+    }
+    default: break;
+  }
+}
+
+void displayStructure(InterpEnv* env, TaggedValue value, const TypeRecord& type) {
+  const Program* program = env->program.get();
+  display_program("{");
+  uint32_t offset = 0;
+  bool first = true;
+  for (const AST_Node* cell = AST_fromId(program, type.fields); cell != nullptr && cell->op == LIST;
+       cell = AST_right(program, cell)) {
+    const uint32_t fieldType = AST_left(program, cell)->value.id.type;
+    if (!first) display_program(",");
+    first = false;
+    display_value(env, {value.value + offset, fieldType, value.globalId});
+    offset += Type_getStorageSize(program, fieldType);
+  }
+  display_program("}");
+}
+
+}  // namespace
+
+void display_value(InterpEnv* env, TaggedValue value) {
+  const Program* program = env->program.get();
+  if (value.value == nullptr || value.typeId >= program->infoProg->n_type) return;
+  const TypeRecord& type = program->typeTable[value.typeId];
+  if (type.bufferType != NONE_BUFFER) {
+    display_program("{");
+    displayElements(env, value, type);
+    display_program("}");
+    return;
+  }
+  const ValueCell& c = *value.value;
+  switch (type.baseType) {
+    case TypeInt:
+    case TypeUInt64: display_program("%" PRIu64, c.u64); break;
+    case TypeSInt:
+    case TypeSInt64: display_program("%" PRIi64, c.s64); break;
+    case TypeUInt8: display_program("%u", static_cast<unsigned>(c.u8)); break;
+    case TypeUInt16: display_program("%u", static_cast<unsigned>(c.u16)); break;
+    case TypeUInt32: display_program("%u", c.u32); break;
+    case TypeSInt8: display_program("%i", static_cast<int>(c.s8)); break;
+    case TypeSInt16: display_program("%i", static_cast<int>(c.s16)); break;
+    case TypeSInt32: display_program("%i", c.s32); break;
+    case TypeTime64:
+    case TypeDuration64: display_time(c.u64); break;
+    case TypeBoolean: display_program("%s", c.boolean == 1 ? "true" : "false"); break;
+    case TypeF32: display_program("%f", static_cast<double>(c.f32)); break;
+    case TypeF64: display_program("%f", c.f64); break;
+    case TypeStructure: displayStructure(env, value, type); break;
+    case TypeEnum:
+      if (c.u32 == 0) {
+        display_program("NULL");
+      } else {
+        display_program("%s.%s", Type_getName(program, value.typeId),
+                        Symbol_getName(program, c.u32));
+      }
+      break;
+    default: break;  // the literal and non-value types print nothing
+  }
+}
+
+namespace {
+
+void stateHead(InterpEnv* env, uint64_t t, uint32_t instanceId) {
+  const Program* program = env->program.get();
+  const uint32_t def = program->processInstanceTable[instanceId].definitionId;
+  display_simu("[");
+  display_stamp(t);
+  display_simu(":STATE] process \"%s\", ",
+               Symbol_getName(program, program->dbg->processDefinitionSymbolId[def]));
+  display_simu("instance \"%s\", ",
+               Symbol_getName(program, program->dbg->processInstanceSymbolId[instanceId]));
+}
+
+void displayStateAt(InterpEnv* env, TaggedValue instance, uint64_t t) {
+  const Program* program = env->program.get();
+  const uint32_t id =
+      interp_knownField(env, instance, kField_Process_Instance_instance_id).value->u32;
+  if (id >= program->infoProg->n_processInstances) return;
+  stateHead(env, t, id);
+  const uint32_t stateId =
+      interp_knownField(env, instance, kField_Process_Instance_process_state).value->u32;
+  display_simu("state \"%s\"\n", Symbol_getName(program, stateId));
+
+  const ProcessInstanceRecord& row = program->processInstanceTable[id];
+  const ProcessDefinitionRecord& def = program->processDefinitionTable[row.definitionId];
+  const uint32_t instanceType = interp_getTypeID(env, "Process_Instance");
+  const AST_Node* statics = AST_fromId(program, def.staticVars);
+  // The block holds the sub-process instances first, then the own statics
+  // in declaration order.
+  for (uint32_t k = 0; k < def.n_staticEntries && row.staticBase != NO_ID; ++k) {
+    const TaggedValue v = program->processStaticVariableTable[row.staticBase + k];
+    if (v.typeId == instanceType) {
+      displayStateAt(env, v, t);
+      continue;
+    }
+    const AST_Node* decl = k >= def.n_subProcesses
+                               ? AST_getListNth(program, statics, k - def.n_subProcesses)
+                               : nullptr;
+    stateHead(env, t, id);
+    display_simu(
+        "local \"%s\" = ",
+        decl != nullptr ? Symbol_getName(program, AST_getVarDeclSymId(program, decl)) : "");
+    display_value(env, v);
+    display_simu("\n");
+  }
+}
+
+}  // namespace
+
+void display_state(InterpEnv* env, TaggedValue instance) {
+  displayStateAt(env, instance, env->ctx->get_absolute_time_callback(env));
+}
