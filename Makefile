@@ -6,6 +6,10 @@ GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "
 
 .PHONY: all build test sanitize run clean
 
+# The bundled example: a traffic light run for one simulated second, traced.
+run: build
+	$(BUILD_DIR)/zebu_interpreter/kova -t 1000 $(BUILD_DIR)/examples/traffic_light.ast
+
 all: build
 
 $(BUILD_DIR)/CMakeCache.txt:

@@ -144,6 +144,9 @@ void statement_loopover(InterpEnv* env, const AST_Node* node) {
     Variable_restorePrevLocalVarCounts(env, outer);
     return;
   }
+  // A buffer that is a temporary (a function's result) must outlive the
+  // body's statements.
+  const StackMark mark = interpStack_enterCall(env);
   const AST_Node* body = child(program, node->right);
   const bool channel = channel_isChannel(env, buffer);
   const uint32_t arraySize = program->typeTable[buffer.typeId].size;
@@ -164,6 +167,7 @@ void statement_loopover(InterpEnv* env, const AST_Node* node) {
       iterator_setIndex(iterator, index + 1);
     }
   }
+  interpStack_leaveCall(env, mark);
   Variable_restorePrevLocalVarCounts(env, outer);
 }
 

@@ -8,12 +8,15 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
+#include "interpreterLib/files.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/operator_functions.h"
 #include "tests/support/program_builder.h"
@@ -264,6 +267,36 @@ TEST_F(BoardTest, HardwareAnnotationsRunBeforeTheNamesAreBound) {
   EXPECT_EQ(after.variables, before.variables);
   EXPECT_EQ(after.variablesData, before.variablesData);
   EXPECT_EQ(after.constants, before.constants);
+}
+
+TEST_F(BoardTest, FilesAreWrittenOnlyByTheOutputSynchronisation) {
+  ProgramBuilder b({.fileTypes = true});
+  const uint32_t fileType = b.typeId("Kova_File");
+  const uint32_t log = b.global("log", b.queueType(TypeUInt32, 4));
+  const std::string path = tempPath("board_sync.csv");
+  std::vector<uint64_t> cells = b.clearedCells(fileType);
+  const uint32_t nameAt = b.fieldOffset(fileType, "name");
+  for (size_t i = 0; i < path.size(); ++i) cells[nameAt + i] = static_cast<uint8_t>(path[i]);
+  cells[b.fieldOffset(fileType, "access")] = b.enumValue(b.fieldType(fileType, "access"), "WRITE");
+  cells[b.fieldOffset(fileType, "format")] = b.enumValue(b.fieldType(fileType, "format"), "CSV");
+  const uint32_t descriptor = b.global("descriptor", fileType, cells);
+  Rig rig(b);
+  files_init(rig.env.get());
+  file_variable_setup(rig.env.get(), rig.env->program->globalVariableTable[descriptor], log);
+  ValueCell five{.u64 = 5};
+  interp_setValue(rig.env.get(), log, 1, {&five, TypeUInt32, NO_ID});
+  const auto contents = [&] {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  };
+  board_syncio_input(rig.env.get());
+  EXPECT_EQ(contents(), "");
+  board_syncio(rig.env.get());
+  EXPECT_EQ(contents(), "5\n");
+  files_close();
+  std::remove(path.c_str());
 }
 
 TEST_F(BoardTest, DelaySleepsAtLeastTheDurationOnTheMonotonicClock) {

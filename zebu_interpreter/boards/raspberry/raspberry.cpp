@@ -154,9 +154,8 @@ int bindByName(InterpEnv* env, const NamePatterns& patterns, uint32_t varId) {
   return 0;
 }
 
-// Runs the block of every hardware annotation that names a variable. Its
-// statements fill in the descriptors it declares (UDP, UDP_Group), which the
-// UDP module binds to the annotated variable.
+// Runs the block of every hardware annotation that names a variable; its
+// statements fill in the descriptors it declares (UDP, UDP_Group).
 void bindHardwareAnnotations(InterpEnv* env) {
   const Program* program = env->program.get();
   const uint32_t udpType = interp_getTypeID(env, "UDP");
@@ -178,8 +177,8 @@ void bindHardwareAnnotations(InterpEnv* env) {
       if (decl == nullptr) continue;
       const uint32_t type = AST_getVarDeclTypeId(program, decl);
       if (type == udpType || type == udpGroupType) {
-        // A port descriptor of the annotated variable, now filled in: the
-        // UDP module opens the port from it.
+        // A UDP port descriptor of the annotated variable: UDP ports are
+        // bound by the UDP module, not by the pin board.
       }
     }
     Variable_restorePrevLocalVarCounts(env, saved);
@@ -244,8 +243,8 @@ void raspberry_sync_output(InterpEnv* env) {
 void board_syncio(InterpEnv* env) {
   raspberry_sync_input(env);
   raspberry_sync_output(env);
-  // The I2C, serial, CAN and UDP ports exchange here once their modules
-  // bind them; files always do.
+  // The I2C, serial, CAN and UDP ports are bound and exchanged by their own
+  // modules.
   sync_files(env);
 }
 

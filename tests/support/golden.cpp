@@ -1,0 +1,34 @@
+#include "tests/support/golden.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "tests/support/test_host.h"
+
+namespace kova_test {
+
+RunResult runKovaCommand(const std::string& arguments, const std::string& input) {
+  const std::string inputPath = tempPath("golden_stdin.txt");
+  std::ofstream(inputPath, std::ios::binary) << input;
+  const std::string command =
+      std::string(KOVA_BINARY) + " " + arguments + " < " + inputPath + " 2>/dev/null";
+  RunResult result{{}, -1};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int raw = pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return result;
+}
+
+RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input) {
+  const std::string path = tempPath("golden.ast");
+  if (b.write(path) != 0) return {"program file not written", -1};
+  return runKovaCommand(arguments + " " + path, input);
+}
+
+}  // namespace kova_test

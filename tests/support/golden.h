@@ -1,0 +1,22 @@
+// Golden runs: a program written with the program builder, the kova command
+// line, the exact standard output and the exit status.
+#pragma once
+
+#include <string>
+
+#include "tests/support/program_builder.h"
+
+namespace kova_test {
+
+struct RunResult {
+  std::string out;  // standard output, byte for byte
+  int status;       // exit status
+};
+
+// Runs `kova <arguments> <program file>` (the file written from `b`), with
+// `input` on standard input.
+RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input = "");
+// Runs `kova <arguments>` as given.
+RunResult runKovaCommand(const std::string& arguments, const std::string& input = "");
+
+}  // namespace kova_test
