@@ -19,14 +19,16 @@ void parser_freeEnv(std::unique_ptr<ParserEnv> penv) {
 
 ParserTableMark parser_markTables(const Program* program) {
   const InfoProg& info = *program->infoProg;
-  return {info.n_symbols,         info.symbolStorageSize, info.n_type,
-          info.size_constantData, info.n_strings,         info.stringTableSize};
+  return {info.n_AST,          info.n_symbols,         info.symbolStorageSize,
+          info.n_type,         info.size_constantData, info.n_strings,
+          info.stringTableSize};
 }
 
 void parser_restoreTables(Program* program, const ParserTableMark& mark) {
   InfoProg& info = *program->infoProg;
   // Only counts move back: the storage stays, so nothing that still points
   // into it is left dangling.
+  info.n_AST = mark.n_AST;
   info.n_symbols = mark.n_symbols;
   info.symbolStorageSize = mark.symbolStorageSize;
   info.n_type = mark.n_type;

@@ -6,9 +6,9 @@
 // attaches the interpreter's program (the front end then adds nodes, symbols,
 // types and constant data to it), `parser_parseString` compiles one text, and
 // `parser_freeEnv` releases the front end without touching the program. The
-// node count is set back after every parse; the console sets the other tables
-// back once it has executed what was compiled (`parser_markTables` /
-// `parser_restoreTables`).
+// console sets the node count and the other tables back once it has executed
+// what was compiled (`parser_markTables` / `parser_restoreTables`), so the
+// next line's nodes overwrite this line's.
 //
 // The console's budget is the program's spare node space: a line that needs
 // more nodes is refused with a diagnostic instead of ending the process.
@@ -76,13 +76,16 @@ std::unique_ptr<ParserEnv> parser_initTables();
 // call tables and post symbols.
 void parser_loadProgram(ParserEnv* penv, InterpEnv* ienv);
 // Compiles one text; -1 when the parse failed, otherwise the last status code
-// (0 when no error was reported). The compiled root is pctx.result.
+// (0 when no error was reported). The compiled root is pctx.result. The
+// nodes made stay counted until the caller sets the tables back.
 int parser_parseString(ParserEnv* penv, const char* text);
 // Releases the front end; the attached program stays with the interpreter.
 void parser_freeEnv(std::unique_ptr<ParserEnv> penv);
 
-// What a console line may add to the program, to be set back afterwards.
+// What a console line may add to the program, to be set back once what it
+// compiled has run (its nodes must stay valid until then).
 struct ParserTableMark {
+  uint32_t n_AST;
   uint32_t n_symbols;
   uint32_t symbolStorageSize;
   uint32_t n_type;

@@ -1,9 +1,15 @@
-// The console's statement compiler entry point.
+// The console's statement compiler: one fresh front end per text.
+#include "parserLib/parser_data.h"
 #include "zebu_interpreter/interactive.h"
 
-// The source front end that compiles console statements is not part of this
-// build yet: every text is reported as not compiled, so typed statements and
-// run arguments are refused with the console's own messages.
-const AST_Node* console_compile(InterpEnv*, const char*) {
-  return nullptr;
+const AST_Node* console_compile(InterpEnv* env, const char* text) {
+  std::unique_ptr<ParserEnv> penv = parser_initTables();
+  // A typing error at the console is reported, never the end of the run.
+  penv->pctx.exitOnError = false;
+  parser_loadProgram(penv.get(), env);
+  const int status = parser_parseString(penv.get(), text);
+  const uint32_t root = penv->pctx.result;
+  parser_freeEnv(std::move(penv));
+  if (status != 0 || root == NO_ID) return nullptr;
+  return &env->program->RAMprogram[root];
 }

@@ -12,6 +12,7 @@
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/run_control.h"
+#include "parserLib/parser_data.h"
 #include "zebu_interpreter/callbacks.h"
 #include "zebu_interpreter/display.h"
 
@@ -72,6 +73,19 @@ void help() {
   display_program("   <global variable> = <value>;\n");
 }
 
+// What a compiled line added to the program is set back once it has run.
+class CompiledLine {
+ public:
+  explicit CompiledLine(InterpEnv* env) : env_(env), mark_(parser_markTables(env->program.get())) {}
+  ~CompiledLine() { parser_restoreTables(env_->program.get(), mark_); }
+  CompiledLine(const CompiledLine&) = delete;
+  CompiledLine& operator=(const CompiledLine&) = delete;
+
+ private:
+  InterpEnv* env_;
+  ParserTableMark mark_;
+};
+
 // "run <time>" and "run +<time>".
 bool runWithArgument(InterpEnv* env, const char* p, uint64_t limit) {
   bool relative = false;
@@ -82,20 +96,23 @@ bool runWithArgument(InterpEnv* env, const char* p, uint64_t limit) {
   const char* end = p;
   while (*end != '\0' && *end != '\n' && *end != '\xFF' && *end != ' ') ++end;
   const std::string argument(p, end);
-  const AST_Node* root = console_compile(env, ("$ " + argument).c_str());
-  if (root == nullptr) {
-    display_program("Unrecognized kova time \"%s\"\n", argument.c_str());
-    return true;
-  }
-  const TaggedValue value = expr_execute(env, root);
-  interpStack_reset(env);
   uint64_t time = 0;
-  if (value.typeId == TypeTime64) {
-    time = value.value->u64;
-  } else if (value.typeId == TypeInt) {
-    time = value.value->u64 * kMsToPs;
-  } else {
-    display_program("Unrecognized duration in ms \"%s\"\n", argument.c_str());
+  {
+    const CompiledLine line(env);
+    const AST_Node* root = console_compile(env, ("$ " + argument).c_str());
+    if (root == nullptr) {
+      display_program("Unrecognized kova time \"%s\"\n", argument.c_str());
+      return true;
+    }
+    const TaggedValue value = expr_execute(env, root);
+    if (value.value != nullptr && value.typeId == TypeTime64) {
+      time = value.value->u64;
+    } else if (value.value != nullptr && value.typeId == TypeInt) {
+      time = value.value->u64 * kMsToPs;
+    } else {
+      display_program("Unrecognized duration in ms \"%s\"\n", argument.c_str());
+    }
+    interpStack_reset(env);
   }
   if (time == 0) return true;
   return relative ? interactive_runFor(env, time, limit) : interactive_runUntil(env, time, limit);
@@ -207,6 +224,7 @@ bool interactive_exec(InterpEnv* env, const char* line, uint64_t limit) {
   } else if (word == "verbose") {
     interactive_setQuietMode(env, false);
   } else {
+    const CompiledLine compiled(env);
     const AST_Node* root = console_compile(env, ("$ " + std::string(p)).c_str());
     if (root == nullptr) {
       display_program("Unrecognized command \"%s\"\n", word.c_str());

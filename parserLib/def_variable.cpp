@@ -1,0 +1,311 @@
+#include "parserLib/def_variable.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "interpreterLib/interp.h"
+#include "interpreterLib/interp_expr.h"
+#include "interpreterLib/interp_stack.h"
+#include "parserLib/def_expression.h"
+#include "parserLib/def_type.h"
+#include "parserLib/parser_error.h"
+
+namespace {
+
+const char* symbolName(const ParserEnv* penv, uint32_t symbol) {
+  return Symbol_getName(penv->program, symbol);
+}
+
+const char* typeName(const ParserEnv* penv, uint32_t typeId) {
+  return typeId < penv->program->infoProg->n_type ? Type_getName(penv->program, typeId) : "?";
+}
+
+bool isGlobalName(const ParserEnv* penv, uint32_t symbol) {
+  const Program* p = penv->program;
+  for (uint32_t i = 0; i < p->infoProg->n_globalVariables; ++i) {
+    if (p->dbg->globalVariableSymbolId[i] == symbol) return true;
+  }
+  for (uint32_t i = 0; i < p->infoProg->n_globalConstants; ++i) {
+    if (p->dbg->globalConstantSymbolId[i] == symbol) return true;
+  }
+  return false;
+}
+
+// The value of a constant expression, computed now by the interpreter, as
+// `cells` cells (a scalar fills its first cell).
+bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
+                   std::vector<ValueCell>& out) {
+  if (!defExpr_isConst(penv, expression)) {
+    parser_error(penv, 197,
+                 "non constant initialization expression allowed for local variables only\n");
+    return false;
+  }
+  if (defExpr_matchExpectedType(penv, expression, typeId) == NO_ID) {
+    parser_error(penv, 160,
+                 "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
+                 typeName(penv, typeId), typeName(penv, defType_evaluate(penv, expression)));
+    return false;
+  }
+  if (penv->ienv == nullptr) return false;
+  InterpEnv* env = penv->ienv;
+  const StackMark mark = interpStack_enterCall(env);
+  const TaggedValue v = expr_execute(env, expression);
+  const uint32_t storage = std::max<uint32_t>(1, Type_getStorageSize(penv->program, typeId));
+  for (uint32_t i = 0; i < storage; ++i) {
+    ValueCell cell{};
+    if (v.value != nullptr &&
+        i < std::max<uint32_t>(1, Type_getStorageSize(penv->program, v.typeId))) {
+      cell = v.value[i];
+    }
+    out.push_back(cell);
+  }
+  interpStack_leaveCall(env, mark);
+  return true;
+}
+
+// Lays out a braced list (or a single expression) of a value of `typeId`.
+bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
+                       std::vector<ValueCell>& out) {
+  const Program* program = penv->program;
+  if (typeId >= program->infoProg->n_type) return false;
+  const TypeRecord type = program->typeTable[typeId];
+  const bool braced = item != nullptr && item->op == LIST;
+  if (!braced) {
+    if (item == nullptr) return false;
+    return constantCells(penv, item, typeId, out);
+  }
+  const uint32_t elementCells =
+      type.bufferType != NONE_BUFFER ? Type_getStorageSize(program, type.baseType) : 0;
+  if (type.bufferType == ARRAY_BUFFER) {
+    uint32_t n = 0;
+    for (AST_Node* cell = item; cell != nullptr; cell = AST_right(program, cell), ++n) {
+      if (n >= type.size) {
+        parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
+        return false;
+      }
+      if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
+    }
+    out.resize(out.size() + size_t{type.size - n} * elementCells);
+    return true;
+  }
+  if (type.bufferType == QUEUE_BUFFER || type.bufferType == STACK_BUFFER) {
+    const size_t start = out.size();
+    out.resize(start + 2);
+    uint32_t n = 0;
+    for (AST_Node* cell = item; cell != nullptr; cell = AST_right(program, cell), ++n) {
+      if (n >= type.size) {
+        parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
+        return false;
+      }
+      if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
+    }
+    out[start].index = 2 + n * elementCells;
+    // A queue's oldest element is in slot 0; a stack's top is its last one.
+    if (type.bufferType == QUEUE_BUFFER) {
+      out[start + 1].index = 2;
+    } else {
+      out[start + 1].index = n > 0 ? 2 + (n - 1) * elementCells : 1;
+    }
+    out.resize(out.size() + size_t{type.size + 1 - n} * elementCells);
+    return true;
+  }
+  if (type.baseType == TypeStructure) {
+    AST_Node* cell = item;
+    for (const AST_Node* field = AST_fromId(program, type.fields);
+         field != nullptr && field->op == LIST; field = AST_right(program, field)) {
+      const uint32_t fieldType = AST_getStructFieldTypeId(program, AST_left(program, field));
+      if (cell == nullptr) {
+        out.resize(out.size() + Type_getStorageSize(program, fieldType));
+        continue;
+      }
+      if (!layoutInitializer(penv, AST_left(program, cell), fieldType, out)) return false;
+      cell = AST_right(program, cell);
+    }
+    return true;
+  }
+  // A scalar written in braces.
+  if (item->right == NO_ID) {
+    parser_warning(penv, "braces around initializer\n");
+    return layoutInitializer(penv, AST_left(program, item), typeId, out);
+  }
+  parser_error(penv, 160,
+               "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
+               typeName(penv, typeId), "initializer list");
+  return false;
+}
+
+}  // namespace
+
+void defVar_openScope(ParserEnv* penv) {
+  penv->pctx.scopeMarks.push_back(penv->pctx.localVars.size());
+  penv->pctx.constScopeMarks.push_back(penv->pctx.localConsts.size());
+}
+
+void defVar_closeScope(ParserEnv* penv) {
+  ParserContext& c = penv->pctx;
+  if (c.scopeMarks.empty()) return;
+  c.localVars.resize(c.scopeMarks.back());
+  c.localConsts.resize(c.constScopeMarks.back());
+  c.scopeMarks.pop_back();
+  c.constScopeMarks.pop_back();
+}
+
+const ParserLocal* defVar_findLocal(const ParserEnv* penv, uint32_t symbol) {
+  const auto& v = penv->pctx.localVars;
+  for (auto it = v.rbegin(); it != v.rend(); ++it) {
+    if (it->symbol == symbol) return &*it;
+  }
+  return nullptr;
+}
+
+const ParserLocal* defVar_findLocalConstant(const ParserEnv* penv, uint32_t symbol) {
+  const auto& v = penv->pctx.localConsts;
+  for (auto it = v.rbegin(); it != v.rend(); ++it) {
+    if (it->symbol == symbol) return &*it;
+  }
+  return nullptr;
+}
+
+uint32_t defType_lookup(ParserEnv* penv, AST_Node* name) {
+  if (name == nullptr) return NO_ID;
+  const Program* program = penv->program;
+  const uint32_t symbol = name->value.id.index;
+  for (uint32_t i = 0; i < program->infoProg->n_type; ++i) {
+    if (program->dbg->typeSymbolId[i] == symbol) return i;
+  }
+  parser_error(penv, 100, "type \"%s\" do not exist\n", symbolName(penv, symbol));
+  return NO_ID;
+}
+
+AST_Node* defVar_makeInitializer(ParserEnv* penv, AST_Node* list, uint32_t typeId) {
+  std::vector<ValueCell> cells;
+  if (!layoutInitializer(penv, list, typeId, cells)) return nullptr;
+  const uint32_t first =
+      parser_addConstantData(penv, cells.data(), static_cast<uint32_t>(cells.size()));
+  AST_Node* type = parser_makeNodeWord(penv, INDEX_NODE, typeId, nullptr, nullptr);
+  return parser_makeNodeWord(penv, INITIALIZER_OP, first, nullptr, type);
+}
+
+AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId, AST_Node* name,
+                                AST_Node* initializer) {
+  if (typeId == NO_ID || name == nullptr) return nullptr;
+  const bool buffer = defType_bufferKind(penv->program, typeId) != NONE_BUFFER;
+  AST_Node* init = initializer;
+  if (constant) {
+    if (initializer == nullptr) return nullptr;
+    init = defVar_makeInitializer(penv, initializer, typeId);
+    if (init == nullptr) return nullptr;
+  } else if (initializer != nullptr) {
+    if (initializer->op == LIST || buffer) {
+      init = defVar_makeInitializer(penv, initializer, typeId);
+      if (init == nullptr) return nullptr;
+    } else if (defExpr_matchExpectedType(penv, initializer, typeId) == NO_ID) {
+      parser_error(penv, 160,
+                   "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
+                   typeName(penv, typeId), typeName(penv, defType_evaluate(penv, initializer)));
+      return nullptr;
+    }
+  }
+  const uint32_t op = constant ? (buffer ? CONSTANT_ARRAY_DECL_OP : CONSTANT_DECL_OP)
+                               : (buffer ? VARIABLE_BUFFER_DECL_OP : VARIABLE_DECL_OP);
+  const AST_Node* left = buffer ? parser_makeList(penv, name) : name;
+  if (left == nullptr) return nullptr;
+  return parser_makeNodeWord(penv, op, typeId, left, init);
+}
+
+AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, uint32_t element,
+                                 AST_Node* name, AST_Node* size, AST_Node* initializer) {
+  if (element == NO_ID || name == nullptr || size == nullptr) return nullptr;
+  if (kind == STRING_BUFFER) {
+    parser_error(penv, 187, "abstract type \"channel\" not allowed for buffer declaration\n");
+    return nullptr;
+  }
+  std::vector<ValueCell> count;
+  if (!constantCells(penv, size, TypeUInt32, count)) return nullptr;
+  const uint32_t n = count[0].u32;
+  const uint32_t elementCells = Type_getStorageSize(penv->program, element);
+  TypeRecord record{element, n, 0, kind == NONE_BUFFER ? uint32_t{ARRAY_BUFFER} : kind, 0};
+  const uint64_t cells = record.bufferType == ARRAY_BUFFER
+                             ? uint64_t{n} * elementCells
+                             : uint64_t{elementCells} * (n + 1ull) + 2;
+  if (n == 0 || cells >= kMaxLocalData) {
+    parser_error(penv, 179, "type \"%s\" is not a buffer type\n", typeName(penv, element));
+    return nullptr;
+  }
+  record.storageSize = static_cast<uint32_t>(cells);
+  const char* kindName = record.bufferType == ARRAY_BUFFER   ? ""
+                         : record.bufferType == QUEUE_BUFFER ? "queue "
+                                                             : "stack ";
+  const std::string typeText =
+      std::string(kindName) + typeName(penv, element) + "[" + std::to_string(n) + "]";
+  const uint32_t typeId = parser_addType(penv, record, typeText.c_str());
+  return defVar_makeDefinition(penv, constant, typeId, name, initializer);
+}
+
+void defVar_declareLocal(ParserEnv* penv, AST_Node* declaration) {
+  if (declaration == nullptr) return;
+  Program* program = penv->program;
+  ParserContext& c = penv->pctx;
+  const bool constant =
+      declaration->op == CONSTANT_DECL_OP || declaration->op == CONSTANT_ARRAY_DECL_OP;
+  const uint32_t symbol = AST_getVarDeclSymId(program, declaration);
+  const auto& table = constant ? c.localConsts : c.localVars;
+  const size_t mark = constant ? (c.constScopeMarks.empty() ? 0 : c.constScopeMarks.back())
+                               : (c.scopeMarks.empty() ? 0 : c.scopeMarks.back());
+  for (size_t i = mark; i < table.size(); ++i) {
+    if (table[i].symbol == symbol) {
+      parser_warning(penv,
+                     constant ? "constant \"%s\" already defined in this scope\n"
+                              : "variable \"%s\" already defined in this scope\n",
+                     symbolName(penv, symbol));
+      break;
+    }
+  }
+  if (isGlobalName(penv, symbol)) {
+    const char* name = symbolName(penv, symbol);
+    parser_warning(penv,
+                   constant ? "constant \"%s\" shadows definition of \"%s\" at global scope\n"
+                            : "variable \"%s\" shadows definition of \"%s\" at global scope\n",
+                   name, name);
+  }
+  ParserLocal local{};
+  local.symbol = symbol;
+  local.typeId = AST_getVarDeclTypeId(program, declaration);
+  local.declaration = AST_id(program, declaration);
+  local.iterator = declaration->op == ITERATOR_DECL_OP;
+  local.access = constant ? kAccessRead : local.iterator ? kAccessNone : kAccessReadWrite;
+  if (constant) {
+    local.index = c.firstLocalConstant + static_cast<uint32_t>(c.localConsts.size());
+    c.localConsts.push_back(local);
+  } else {
+    local.index = c.firstLocalIndex + static_cast<uint32_t>(c.localVars.size());
+    c.localVars.push_back(local);
+  }
+}
+
+AST_Node* defVar_makeAndDeclareNamedBlockDefinition(ParserEnv* penv, AST_Node* label) {
+  if (label == nullptr) return nullptr;
+  AST_Node* decl = parser_makeNodeWord(penv, VARIABLE_DECL_OP, TypeNamedBlock, label, nullptr);
+  defVar_openScope(penv);
+  defVar_declareLocal(penv, decl);
+  return decl;
+}
+
+AST_Node* defIter_makeDeclaration(ParserEnv* penv, AST_Node* buffer, AST_Node* name) {
+  if (buffer == nullptr || name == nullptr) return nullptr;
+  const uint32_t bufferType = defType_evaluate(penv, buffer);
+  const uint32_t kind = defType_bufferKind(penv->program, bufferType);
+  if (kind != ARRAY_BUFFER && kind != QUEUE_BUFFER && kind != STACK_BUFFER) {
+    parser_error(penv, 150, "symbol type \"%s\" is not an array type\n",
+                 typeName(penv, bufferType));
+    return nullptr;
+  }
+  const std::string text = std::string("Iterator<") + typeName(penv, bufferType) + ">";
+  const uint32_t iteratorType =
+      parser_addType(penv, {bufferType, 0, 3, NONE_BUFFER, 0}, text.c_str());
+  AST_Node* decl = parser_makeNodeWord(penv, ITERATOR_DECL_OP, iteratorType, name, buffer);
+  defVar_openScope(penv);
+  defVar_declareLocal(penv, decl);
+  return decl;
+}

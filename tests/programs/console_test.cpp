@@ -1,0 +1,189 @@
+// Golden console sessions and scenario files.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/support/golden.h"
+#include "tests/support/test_host.h"
+
+using namespace kova_test;
+
+namespace {
+
+// `speed` is printed by a 100 ms process; `step` is a time64 of 1 s.
+ProgramBuilder consoleProgram() {
+  ProgramBuilder b({.modelName = "console"});
+  const uint32_t speed = b.global("speed", TypeUInt32, {7});
+  b.global("step", TypeTime64, {1000000000000ull});
+  const uint32_t p =
+      b.process("Show", {.states = {{"s", b.block({b.println("speed %u", {b.gvar(speed)})})}}});
+  b.instance("show", p, {.period = b.ms(100)});
+  return b;
+}
+
+const char* kHelp =
+    "Commands:\n"
+    "   step                Run the process(es) released at the next activation time\n"
+    "   run                 Run without time limit\n"
+    "   run <kova time>     Run until absolute time (if greater than current time)\n"
+    "   run +<kova time>    Run for a relative period of time\n"
+    "   list                Display all global variables, their values, and all processes "
+    "status\n"
+    "   time                Display current time (in seconds)\n"
+    "   verbose             Disable quiet mode\n"
+    "   quiet               Enable quiet mode (enabled by default)\n"
+    "   quit                End the execution and exit the interpreter\n"
+    "\n"
+    "Execute a statement such an assignment:\n"
+    "   <global variable> = <value>;\n";
+
+}  // namespace
+
+TEST(Console, AssignmentsAndRuns) {
+  ProgramBuilder b = consoleProgram();
+  const RunResult r = runKova(b, "-i",
+                              "speed = 10;\n"
+                              "time\n"
+                              "run 150\n"
+                              "quiet\n"
+                              "run +step\n"
+                              "time\n"
+                              "verbose\n"
+                              "step\n"
+                              "quit\n"
+                              "time\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "setup \n"
+            "Quiet mode disabled\n"
+            "[0.000000000000:ASSIGN] Assign speed new value: 7\n"
+            "[0.000000000000:ASSIGN] Assign step new value: 1s\n"
+            ">> [0.000000000000:ASSIGN] Assign speed new value: 10\n"
+            ">> [0.000000000000] \n"
+            ">> [0.000000000000:console:STARTING_TASK] 'show'\n"
+            "[0.000000000000:STATE] process \"Show\", instance \"show\", state \"s\"\n"
+            "[0.000000000000:PRINTLN] speed 10\n"
+            "[0.000000000000:console:TASK_FINISHED] 'show'\n"
+            "[0.100000000000:console:STARTING_TASK] 'show'\n"
+            "[0.100000000000:PRINTLN] speed 10\n"
+            "[0.100000000000:console:TASK_FINISHED] 'show'\n"
+            ">> Quiet mode enabled\n"
+            ">> [0.200000000000:PRINTLN] speed 10\n"
+            "[0.300000000000:PRINTLN] speed 10\n"
+            "[0.400000000000:PRINTLN] speed 10\n"
+            "[0.500000000000:PRINTLN] speed 10\n"
+            "[0.600000000000:PRINTLN] speed 10\n"
+            "[0.700000000000:PRINTLN] speed 10\n"
+            "[0.800000000000:PRINTLN] speed 10\n"
+            "[0.900000000000:PRINTLN] speed 10\n"
+            "[1.000000000000:PRINTLN] speed 10\n"
+            "[1.100000000000:PRINTLN] speed 10\n"
+            ">> [1.150000000000] \n"
+            ">> Quiet mode disabled\n"
+            ">> [1.200000000000:console:STARTING_TASK] 'show'\n"
+            "[1.200000000000:PRINTLN] speed 10\n"
+            "[1.200000000000:console:TASK_FINISHED] 'show'\n"
+            ">> ");  // quit ends the process at once: no EXIT line
+}
+
+TEST(Console, RefusedLinesLeaveTheProgramAsItWas) {
+  ProgramBuilder b = consoleProgram();
+  const RunResult r = runKova(b, "-q -i",
+                              "bogus\n"
+                              "speed = true;\n"
+                              "speed = 3\n"
+                              "run 1s\n"
+                              "run 0\n"
+                              "\n"
+                              "@\n"
+                              "help\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            std::string("setup \n"
+                        "Quiet mode enabled\n"
+                        ">> [ERROR] Line 1: undefined data identifier \"bogus\"\n"
+                        "Unrecognized command \"bogus\"\n"
+                        ">> [ERROR] Line 1: affected value is not correct type (\"uint32\" "
+                        "expected, but \"bool\" found)\n"
+                        "Unrecognized command \"speed\"\n"
+                        ">> [ERROR] Line 1: expect ';' after assignment\n"
+                        "Unrecognized command \"speed\"\n"
+                        ">> Unrecognized duration in ms \"1s\"\n"
+                        ">> >> >> [0.000000000000:PRINTLN] speed 7\n"  // @ alone runs 0 ms
+                        "Unrecognized command (instruction or variable symbol expected, but '") +
+                std::string(1, '\0') + "' found)\n>> " + kHelp +
+                // End of input ends the console; the exit opens it once more.
+                ">> EXIT (SUCCESS) AT 0 (0)\n>> ");
+}
+
+TEST(Console, ListShowsVariablesStatesAndConstants) {
+  ProgramBuilder b = consoleProgram();
+  b.constant("LIMIT", TypeUInt16, {40});
+  const RunResult r = runKova(b, "-q -i", "run 50\nlist\n");
+  for (const char* line :
+       {"[0.050000000000:VAR] speed=7\n", "[0.050000000000:VAR] step=1s\n",
+        "[0.050000000000:STATE] process \"Show\", instance \"show\", state \"s\"\n",
+        "[0.050000000000:CONST] LIMIT=40\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin\n" << r.out;
+  }
+}
+
+namespace {
+
+std::string scenario(const std::string& name, const std::string& lines) {
+  const std::string path = tempPath(name);
+  std::ofstream(path) << lines;
+  return path;
+}
+
+}  // namespace
+
+TEST(Scenario, LinesApplyAtTheirTimes) {
+  ProgramBuilder b = consoleProgram();
+  const std::string path = scenario("play.txt", "@100 speed = 3;\n@100 speed = 4;\ntime\n");
+  RunResult r = runKova(b, "-q -s " + path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "setup \nQuiet mode enabled\n"
+            "[0.000000000000:PRINTLN] speed 7\n"
+            "[0.100000000000:PRINTLN] speed 7\n"
+            "[0.200000000000:PRINTLN] speed 3\n"
+            "[0.200000000000] \n"
+            "EXIT (SUCCESS) AT 200ms (200000000000)\n");  // ends with the scenario
+
+  // Echoed lines come before their effects.
+  r = runKova(b, "-e -s " + path);
+  const size_t echo = r.out.find("@100 speed = 3;\n");
+  const size_t effect = r.out.find("[0.100000000000:ASSIGN] Assign speed new value: 3\n");
+  ASSERT_NE(echo, std::string::npos) << r.out;
+  ASSERT_NE(effect, std::string::npos) << r.out;
+  EXPECT_LT(echo, effect);
+}
+
+TEST(Scenario, TimeLimitReachedMidScenario) {
+  ProgramBuilder b = consoleProgram();
+  const std::string path = scenario("limit.txt", "@100 speed = 3;\n@100 speed = 4;\ntime\n");
+  const RunResult r = runKova(b, "-q -t 150 -s " + path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "setup \nQuiet mode enabled\n"
+            "[0.000000000000:PRINTLN] speed 7\n"
+            "[0.100000000000:PRINTLN] speed 7\n"
+            "[ Time limit reached before end of scenario ]\n"
+            "[0.200000000000:PRINTLN] speed 3\n"
+            "[0.300000000000:PRINTLN] speed 3\n"
+            "EXIT (SUCCESS) AT 300ms (300000000000)\n");
+}
+
+TEST(Scenario, EmptyAndMissingFiles) {
+  ProgramBuilder b = consoleProgram();
+  RunResult r = runKova(b, "-q -s " + scenario("empty.txt", ""));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 0 (0)\n");
+
+  const std::string missing = tempPath("no-such-scenario.txt");
+  r = runKova(b, "-q -s " + missing);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\n" + std::string(KOVA_BINARY) +
+                       ": scenario file \"" + missing + "\" does not exist!\n");
+}
