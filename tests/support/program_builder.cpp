@@ -594,18 +594,18 @@ uint32_t ProgramBuilder::function(std::string name, std::vector<Param> params, N
   return static_cast<uint32_t>(impl_->functions.size() - 1);
 }
 
-uint32_t ProgramBuilder::process(std::string name, ProcessSpec spec) {
+uint32_t ProgramBuilder::process(std::string name, ProcessSpec shape) {
   const auto defId = static_cast<uint32_t>(impl_->processes.size());
   std::vector<N> paramNodes;
-  for (const Param& p : spec.params) {
+  for (const Param& p : shape.params) {
     paramNodes.push_back(node(paramOp(type(p.type), p.dir), p.type, node(SYM, symbol(p.name))));
   }
   std::vector<N> staticNodes;
-  for (const StaticVar& v : spec.statics) {
+  for (const StaticVar& v : shape.statics) {
     staticNodes.push_back(node(STATIC_VARIABLE_DECL_OP, v.type, node(SYM, symbol(v.name))));
   }
   std::vector<N> subNodes;
-  for (const SubInstance& sub : spec.subs) {
+  for (const SubInstance& sub : shape.subs) {
     if (sub.definition >= defId) fail("sub-process definitions must come first");
     N def = node(INDEX_NODE, sub.definition, node(SYM, impl_->processes[sub.definition].symbol));
     subNodes.push_back(node(PROCESS_INSTANCE_NODE, 0u, def, node(SYM, symbol(sub.name))));
@@ -615,7 +615,7 @@ uint32_t ProgramBuilder::process(std::string name, ProcessSpec spec) {
   std::map<std::string, uint32_t> stateNodes;
   std::vector<N> states;
   std::vector<std::pair<N, std::string>> fixups;
-  for (const State& st : spec.states) {
+  for (const State& st : shape.states) {
     std::vector<N> transitions;
     for (const Transition& t : st.transitions) {
       N pair = t.isAfter ? node(INDEX_NODE, NO_ID, t.delay, t.condition)
@@ -637,9 +637,9 @@ uint32_t ProgramBuilder::process(std::string name, ProcessSpec spec) {
 
   N staticList = list(staticNodes);
   N subList = list(subNodes);
-  N localList = list(spec.locals);
+  N localList = list(shape.locals);
   N stateList = list(states);
-  N body = list({staticList, subList, localList, spec.common, stateList, spec.finally});
+  N body = list({staticList, subList, localList, shape.common, stateList, shape.finally});
   // list() skips nothing: absent parts stay as empty cells.
   N paramList = list(paramNodes);
   impl_->definitions.push_back(node(PROCESS_DECLARATION, 0u, paramList, body));
@@ -650,41 +650,42 @@ uint32_t ProgramBuilder::process(std::string name, ProcessSpec spec) {
                  staticList.id,
                  subList.id,
                  localList.id,
-                 spec.common.id,
+                 shape.common.id,
                  stateList.id,
-                 spec.finally.id,
-                 static_cast<uint32_t>(spec.subs.size()),
-                 static_cast<uint32_t>(spec.subs.size() + spec.statics.size())};
-  desc.subs = spec.subs;
-  desc.statics = spec.statics;
+                 shape.finally.id,
+                 static_cast<uint32_t>(shape.subs.size()),
+                 static_cast<uint32_t>(shape.subs.size() + shape.statics.size())};
+  desc.subs = shape.subs;
+  desc.statics = shape.statics;
   impl_->processes.push_back(std::move(desc));
   return defId;
 }
 
-uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, InstanceSpec spec) {
+uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, InstanceSpec options) {
   if (definition >= impl_->processes.size()) fail("unknown process definition");
   if (impl_->instances.size() >= impl_->options.maxInstances) fail("too many instances");
   const uint32_t var = global(name, processInstanceType_);
 
-  N args = list(spec.args);
-  N timing = (spec.period || spec.offset) ? list({spec.period, spec.offset}) : none;
+  N args = list(options.args);
+  N timing = (options.period || options.offset) ? list({options.period, options.offset}) : none;
   N def = node(INDEX_NODE, definition, node(SYM, impl_->processes[definition].symbol));
-  N inst = node(PROCESS_INSTANCE_NODE, 0u, def, list({args, timing, spec.trigger}));
+  N inst = node(PROCESS_INSTANCE_NODE, 0u, def, list({args, timing, options.trigger}));
   impl_->definitions.push_back(inst);
 
   std::vector<N> settings;
   const auto set = [&](std::string_view f, N value) {
     settings.push_back(assign(instanceField(gvar(var), f), value));
   };
-  if (spec.priority) set("priority", integer(*spec.priority));
-  if (spec.jitter) set("jitter", spec.jitter);
-  if (spec.deadline) set("deadline", spec.deadline);
+  if (options.priority) set("priority", integer(*options.priority));
+  if (options.jitter) set("jitter", options.jitter);
+  if (options.deadline) set("deadline", options.deadline);
   N annotation = none;
   if (!settings.empty()) {
     annotation = node(PROCESS_ANNOTATION, var, block(settings));
     impl_->definitions.push_back(annotation);
   }
-  impl_->instances.push_back({symbol(name), definition, args.id, spec.trigger.id, annotation.id});
+  impl_->instances.push_back(
+      {symbol(name), definition, args.id, options.trigger.id, annotation.id});
   return static_cast<uint32_t>(impl_->instances.size() - 1);
 }
 

@@ -115,7 +115,7 @@ struct BuilderOptions {
   bool fileTypes = false;        // Kova_File, File_Access, File_Format, KOVA_MAX_*
   bool udpTypes = false;         // UDP, UDP_Group, Hw_Direction
   uint32_t maxFiles = 4;
-  uint32_t maxFileName = 64;
+  uint32_t maxFileName = 256;
 };
 
 class ProgramBuilder {
@@ -206,9 +206,9 @@ class ProgramBuilder {
 
   // ---- functions and processes
   uint32_t function(std::string name, std::vector<Param> params, N body);
-  uint32_t process(std::string name, ProcessSpec spec);
+  uint32_t process(std::string name, ProcessSpec shape);
   // A top-level instance; also declares its Process_Instance global variable.
-  uint32_t instance(std::string name, uint32_t definition, InstanceSpec spec = {});
+  uint32_t instance(std::string name, uint32_t definition, InstanceSpec options = {});
   // A top-level `@kova:time` block run once at initialisation.
   void initAnnotation(N block);
   // Sets System.sched_policy at initialisation ("FIFO", "NPFP", "NPEDF").

@@ -313,7 +313,7 @@ TEST(FilesBind, FailedOpenIsReportedAndLeavesTheSlotFree) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    Rig rig({.fileTypes = true, .maxFiles = 1});
+    Rig rig({.fileTypes = true, .maxFiles = 1, .maxFileName = 1024});
     const uint32_t ch = rig.channel("uint8", 4);
     rig.load();
     StdoutCapture out;

@@ -167,8 +167,8 @@ TEST_F(StatementTest, FunctionsWithEvaluatedValues) {
   const uint32_t g = b.function("finally", {{Dir::In, TypeUInt32, "a"}},
                                 b.block({b.assign(b.gvar(x), b.local(0))}));
   load();
-  const uint32_t spec[] = {TypeUInt32, 0};
-  EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 1, spec), g);  // the last of the name
+  const uint32_t argSpec[] = {TypeUInt32, 0};
+  EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 1, argSpec), g);  // the last of the name
   StdoutCapture out;
   EXPECT_EQ(interp_getFunctionID(env.get(), "finally", 0, nullptr), NO_ID);
   const uint32_t wrongDirection[] = {TypeUInt32, 1};
