@@ -22,6 +22,10 @@ struct Expr {
   Shape shape = Shape::Other;
 };
 
+// Nesting deeper than this is refused: the parser recurses once per level
+// and must not run out of stack on a line of opening brackets.
+constexpr int kMaxNesting = 200;
+
 class Parser {
  public:
   Parser(ParserEnv* penv, std::string_view text) : penv_(penv), lexer_(penv, text) { advance(); }
@@ -65,6 +69,24 @@ class Parser {
     }
     return peek_;
   }
+
+  // Counts one level of nesting for its lifetime.
+  class Nesting {
+   public:
+    explicit Nesting(Parser* parser) : parser_(parser) {
+      if (++parser_->depth_ > kMaxNesting && !parser_->failed_) {
+        parser_->failed_ = true;
+        parser_error(parser_->penv_, 301, "statement nested too deeply (more than %d levels)\n",
+                     kMaxNesting);
+      }
+    }
+    ~Nesting() { --parser_->depth_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+
+   private:
+    Parser* parser_;
+  };
 
   void syntaxError() {
     if (failed_) return;
@@ -176,6 +198,7 @@ class Parser {
 
   // block -> '{' local_declarations? statements? '}'
   AST_Node* block() {
+    const Nesting level(this);
     if (!checkNext(TOK_LBRACE)) return nullptr;
     defVar_openScope(penv_);
     AST_Node* declarations = nullptr;
@@ -266,6 +289,8 @@ class Parser {
   // init_list -> init_element (',' init_element)* ; init_element -> frequency | expression | '{'
   // [init_list] '}'
   AST_Node* initializer() {
+    const Nesting level(this);
+    if (failed_) return nullptr;
     if (tok_.kind == TOK_FREQ_LITERAL) return takeNode();
     if (!testNext(TOK_LBRACE)) return expression().node;
     AST_Node* list = nullptr;
@@ -404,7 +429,11 @@ class Parser {
   // ---------------------------------------------------------------- expressions
 
   // expression -> or_expression
-  Expr expression() { return orExpression(); }
+  Expr expression() {
+    const Nesting level(this);
+    if (failed_) return {};
+    return orExpression();
+  }
 
   // or_expression -> and_expression ('or' and_expression)*
   Expr orExpression() {
@@ -557,6 +586,8 @@ class Parser {
 
   // unary -> postfix | '-' unary | 'not' unary | '~' unary | 'state' IDENT
   Expr unary() {
+    const Nesting level(this);
+    if (failed_) return {};
     uint32_t op = NO_ID;
     switch (tok_.kind) {
       case TOK_MINUS: op = NEG_OP; break;
@@ -725,6 +756,7 @@ class Parser {
   bool hasPeek_ = false;
   bool failed_ = false;
   size_t line_ = 1;
+  int depth_ = 0;
 };
 
 }  // namespace

@@ -221,6 +221,17 @@ int main(int argc, char** argv) {
     std::exit(loaded);
   }
 
+  for (uint32_t i = 0; i < env->program->infoProg->n_processInstances; ++i) {
+    KOVA_ASSERT(ctx.fsm_changed_callback[i] == defaultCallback_fsmChanged &&
+                    ctx.process_activation_callback[i] == defaultCallback_processActivation,
+                "the instances start with the default callbacks");
+  }
+  for (uint32_t i = 0; i < env->program->infoProg->n_globalVariables; ++i) {
+    KOVA_ASSERT(ctx.var_change_callback[i] == defaultCallback_varChange &&
+                    ctx.var_read_callback[i] == defaultCallback_varRead,
+                "the variables start with the default callbacks");
+  }
+
   display_debug("Installing callbacks...\n");
   env_on_any_variable_change(env, callback_var_change);
   env_on_any_variable_read(env, callback_var_read);
