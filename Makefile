@@ -4,11 +4,15 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
 GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 
-.PHONY: all build test sanitize run clean
+.PHONY: all build test sanitize run bench clean
 
 # The bundled example: a traffic light run for one simulated second, traced.
 run: build
 	$(BUILD_DIR)/zebu_interpreter/kova -t 1000 $(BUILD_DIR)/examples/traffic_light.ast
+
+# Evaluator speed as ratios to native code (not part of the tests).
+bench: build
+	$(BUILD_DIR)/bench/eval_bench
 
 all: build
 

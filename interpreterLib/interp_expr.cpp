@@ -3,6 +3,7 @@
 // variables come back by reference.
 #include "interpreterLib/interp_expr.h"
 
+#include "ASTLib/default_callback.h"
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/buffer.h"
@@ -80,7 +81,9 @@ TaggedValue timeLiteral(InterpEnv* env, const AST_Node* node) {
 TaggedValue globalVariable(InterpEnv* env, const AST_Node* node) {
   const uint32_t id = leftId(env->program.get(), node);
   ENV_CHECK(env, env->ctx->var_read_callback != nullptr, "env->ctx->var_read_callback != NULL");
-  env->ctx->var_read_callback[id](env, id);
+  // Most variables keep the default, which does nothing: skip the indirect call.
+  VarReadCallback read = env->ctx->var_read_callback[id];
+  if (read != &defaultCallback_varRead) read(env, id);
   return env->program->globalVariableTable[id];
 }
 
@@ -91,7 +94,10 @@ TaggedValue assignment(InterpEnv* env, const AST_Node* node) {
   if (target.globalId != NO_ID) {
     VarChangeCallback change = env->ctx->var_change_callback[target.globalId];
     ENV_CHECK(env, change != nullptr, "env->ctx->var_change_callback[v_left.globalId] != NULL");
-    if (change(env, target.globalId, kVarAssign, value) != 0) return kNoValue;
+    if (change != &defaultCallback_varChange &&
+        change(env, target.globalId, kVarAssign, value) != 0) {
+      return kNoValue;
+    }
   }
   value_set(env, target, value.value, value.typeId);
   return kNoValue;
