@@ -217,6 +217,14 @@ void reportInvalidOp(InterpEnv* env, const AST_Node* node, uint32_t kind) {
   callback(env, node, kind);
 }
 
+// The invalid operation of a push on a full channel or a pop on an empty one.
+uint32_t fullFault(const Ring& ring) {
+  return ring.kind == QUEUE_BUFFER ? kInvalidOpQueueFull : kInvalidOpStackFull;
+}
+uint32_t emptyFault(const Ring& ring) {
+  return ring.kind == QUEUE_BUFFER ? kInvalidOpQueueEmpty : kInvalidOpStackEmpty;
+}
+
 // Orders elements by their first cell as the element type reads it.
 bool greaterThan(const ValueCell& a, const ValueCell& b, uint32_t elementType) {
   switch (elementType) {
@@ -460,11 +468,9 @@ void channel_push(InterpEnv* env, const AST_Node* node, TaggedValue channel,
   if (!ringOf(env, channel, __func__, kChannelTypeText, &ring)) return;
   switch (ring.kind) {
     case QUEUE_BUFFER:
-      if (ring.full()) return reportInvalidOp(env, node, kInvalidOpQueueFull);
-      return ring.queueAdd(source);
     case STACK_BUFFER:
-      if (ring.full()) return reportInvalidOp(env, node, kInvalidOpStackFull);
-      return ring.stackAdd(source);
+      if (ring.full()) return reportInvalidOp(env, node, fullFault(ring));
+      return ring.kind == QUEUE_BUFFER ? ring.queueAdd(source) : ring.stackAdd(source);
     default: interp_failure(env, "Unsupported buffer type %d", static_cast<int>(ring.kind));
   }
 }
@@ -475,10 +481,8 @@ void channel_insert_sorted(InterpEnv* env, const AST_Node* node, TaggedValue cha
   if (!ringOf(env, channel, __func__, kChannelTypeText, &ring)) return;
   switch (ring.kind) {
     case QUEUE_BUFFER:
-      if (ring.full()) return reportInvalidOp(env, node, kInvalidOpQueueFull);
-      return ringInsertSorted(ring, source);
     case STACK_BUFFER:
-      if (ring.full()) return reportInvalidOp(env, node, kInvalidOpStackFull);
+      if (ring.full()) return reportInvalidOp(env, node, fullFault(ring));
       return ringInsertSorted(ring, source);
     default: interp_failure(env, "Unsupported buffer type %d", static_cast<int>(ring.kind));
   }
@@ -488,22 +492,18 @@ TaggedValue channel_pop(InterpEnv* env, const AST_Node* node, TaggedValue channe
   Ring ring;
   if (!ringOf(env, channel, __func__, kChannelTypeText, &ring)) return kEmptyValue;
   switch (ring.kind) {
-    case QUEUE_BUFFER: {
-      if (ring.empty()) {
-        reportInvalidOp(env, node, kInvalidOpQueueEmpty);
-        return kEmptyValue;
-      }
-      const TaggedValue element = ring.ref(ring.outId, channel.globalId);
-      ring.queueRemove();
-      return element;
-    }
+    case QUEUE_BUFFER:
     case STACK_BUFFER: {
       if (ring.empty()) {
-        reportInvalidOp(env, node, kInvalidOpStackEmpty);
+        reportInvalidOp(env, node, emptyFault(ring));
         return kEmptyValue;
       }
       const TaggedValue element = ring.ref(ring.outId, channel.globalId);
-      ring.stackRemove();
+      if (ring.kind == QUEUE_BUFFER) {
+        ring.queueRemove();
+      } else {
+        ring.stackRemove();
+      }
       return element;
     }
     default:
@@ -536,17 +536,16 @@ TaggedValue channel_lastpeek(InterpEnv* env, const AST_Node* node, TaggedValue c
   if (!ringOf(env, channel, __func__, kChannelTypeText, &ring)) return kEmptyValue;
   switch (ring.kind) {
     case QUEUE_BUFFER:
+    case STACK_BUFFER: {
       if (ring.empty()) {
-        reportInvalidOp(env, node, kInvalidOpQueueEmpty);
+        reportInvalidOp(env, node, emptyFault(ring));
         return kEmptyValue;
       }
-      return ring.ref((ring.inId + ring.capacity) % ring.slots(), channel.globalId);
-    case STACK_BUFFER:
-      if (ring.empty()) {
-        reportInvalidOp(env, node, kInvalidOpStackEmpty);
-        return kEmptyValue;
-      }
-      return ring.ref(ring.outId, channel.globalId);
+      // A queue's newest element sits just before its in slot; a stack's on top.
+      const uint32_t newest =
+          ring.kind == QUEUE_BUFFER ? (ring.inId + ring.capacity) % ring.slots() : ring.outId;
+      return ring.ref(newest, channel.globalId);
+    }
     default:
       interp_failure(env, "Unsupported buffer type %d\n", static_cast<int>(ring.kind));
       return kEmptyValue;

@@ -132,34 +132,14 @@ void readScalar(InterpEnv* env, const char* text, TaggedValue value) {
     case TypeTime64: cell.u64 = std::strtoull(text, nullptr, 0); return;
     case TypeSInt:
     case TypeSInt64: cell.s64 = std::strtoll(text, nullptr, 0); return;
-    case TypeUInt8:
-      cell.u64 = 0;
-      cell.u8 = static_cast<uint8_t>(std::strtoul(text, nullptr, 0));
-      return;
-    case TypeUInt16:
-      cell.u64 = 0;
-      cell.u16 = static_cast<uint16_t>(std::strtoul(text, nullptr, 0));
-      return;
-    case TypeUInt32:
-      cell.u64 = 0;
-      cell.u32 = static_cast<uint32_t>(std::strtoul(text, nullptr, 0));
-      return;
-    case TypeSInt8:
-      cell.u64 = 0;
-      cell.s8 = static_cast<int8_t>(std::strtol(text, nullptr, 0));
-      return;
-    case TypeSInt16:
-      cell.u64 = 0;
-      cell.s16 = static_cast<int16_t>(std::strtol(text, nullptr, 0));
-      return;
-    case TypeSInt32:
-      cell.u64 = 0;
-      cell.s32 = static_cast<int32_t>(std::strtol(text, nullptr, 0));
-      return;
-    case TypeBoolean:
-      cell.u64 = 0;
-      cell.boolean = std::strcmp(text, "true") == 0 ? 1 : 0;
-      return;
+    // Narrow values are kept zero-extended in their cell.
+    case TypeUInt8: cell.u64 = static_cast<uint8_t>(std::strtoul(text, nullptr, 0)); return;
+    case TypeUInt16: cell.u64 = static_cast<uint16_t>(std::strtoul(text, nullptr, 0)); return;
+    case TypeUInt32: cell.u64 = static_cast<uint32_t>(std::strtoul(text, nullptr, 0)); return;
+    case TypeSInt8: cell.u64 = static_cast<uint8_t>(std::strtol(text, nullptr, 0)); return;
+    case TypeSInt16: cell.u64 = static_cast<uint16_t>(std::strtol(text, nullptr, 0)); return;
+    case TypeSInt32: cell.u64 = static_cast<uint32_t>(std::strtol(text, nullptr, 0)); return;
+    case TypeBoolean: cell.u64 = std::strcmp(text, "true") == 0 ? 1 : 0; return;
     case TypeEnum: storeEnum(env, text, value); return;
     case TypeF32:
       cell.u64 = 0;

@@ -207,20 +207,27 @@ TaggedValue* variableDeclareSelf(InterpEnv* env, TaggedValue instance) {
 
 // ---------------------------------------------------------------- user functions
 
+namespace {
+
+// Out and channel parameters are the caller's variables; in parameters copies.
+void bindParameter(InterpEnv* env, const AST_Node* param, const TaggedValue& value) {
+  const uint32_t op = param != nullptr ? param->op : 0;
+  if (op == OUT_PARAM_OP || op == IN_CHANNEL_PARAM_OP || op == OUT_CHANNEL_PARAM_OP) {
+    LocalVariable_reference(env, &value);
+  } else {
+    TaggedValue* copy = LocalVariable_declare(env, value.typeId);
+    value_set(env, *copy, value.value, value.typeId);
+  }
+}
+
+}  // namespace
+
 uint32_t function_executeArgs(InterpEnv* env, const AST_Node* params, const AST_Node* args) {
   const Program* program = env->program.get();
   uint32_t bound = 0;
   for (; params != nullptr && args != nullptr;
        params = child(program, params->right), args = child(program, args->right)) {
-    const TaggedValue value = expr_execute(env, child(program, args->left));
-    const AST_Node* param = child(program, params->left);
-    const uint32_t op = param != nullptr ? param->op : 0;
-    if (op == OUT_PARAM_OP || op == IN_CHANNEL_PARAM_OP || op == OUT_CHANNEL_PARAM_OP) {
-      LocalVariable_reference(env, &value);
-    } else {
-      TaggedValue* copy = LocalVariable_declare(env, value.typeId);
-      value_set(env, *copy, value.value, value.typeId);
-    }
+    bindParameter(env, child(program, params->left), expr_execute(env, child(program, args->left)));
     ++bound;
   }
   return bound;
@@ -231,15 +238,7 @@ uint32_t function_executeArgswValues(InterpEnv* env, const AST_Node* params,
   const Program* program = env->program.get();
   uint32_t bound = 0;
   for (; params != nullptr; params = child(program, params->right), ++bound) {
-    const TaggedValue& value = values[bound];
-    const AST_Node* param = child(program, params->left);
-    const uint32_t op = param != nullptr ? param->op : 0;
-    if (op == OUT_PARAM_OP || op == IN_CHANNEL_PARAM_OP || op == OUT_CHANNEL_PARAM_OP) {
-      LocalVariable_reference(env, &value);
-    } else {
-      TaggedValue* copy = LocalVariable_declare(env, value.typeId);
-      value_set(env, *copy, value.value, value.typeId);
-    }
+    bindParameter(env, child(program, params->left), values[bound]);
   }
   return bound;
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "ASTLib/rENV.h"
 
@@ -61,6 +62,21 @@ KOVA_STACK_PUSH(interpStack_pushSize, u32, uint32_t, TypeUInt32)
 KOVA_STACK_PUSH(interpStack_pushF32, f32, float, TypeF32)
 KOVA_STACK_PUSH(interpStack_pushF64, f64, double, TypeF64)
 #undef KOVA_STACK_PUSH
+
+// The push of a C++ arithmetic type, for code written once for every width.
+template <class T>
+inline TaggedValue interpStack_push(InterpEnv* env, T v) {
+  if constexpr (std::is_same_v<T, uint8_t>) return interpStack_pushUInt8(env, v);
+  if constexpr (std::is_same_v<T, int8_t>) return interpStack_pushSInt8(env, v);
+  if constexpr (std::is_same_v<T, uint16_t>) return interpStack_pushUInt16(env, v);
+  if constexpr (std::is_same_v<T, int16_t>) return interpStack_pushSInt16(env, v);
+  if constexpr (std::is_same_v<T, uint32_t>) return interpStack_pushUInt32(env, v);
+  if constexpr (std::is_same_v<T, int32_t>) return interpStack_pushSInt32(env, v);
+  if constexpr (std::is_same_v<T, uint64_t>) return interpStack_pushUInt64(env, v);
+  if constexpr (std::is_same_v<T, int64_t>) return interpStack_pushSInt64(env, v);
+  if constexpr (std::is_same_v<T, float>) return interpStack_pushF32(env, v);
+  if constexpr (std::is_same_v<T, double>) return interpStack_pushF64(env, v);
+}
 
 inline TaggedValue interpStack_pushBoolean(InterpEnv* env, bool v) {
   ValueCell* cell = interpStack_cell(env);

@@ -1,6 +1,7 @@
 #include "interpreterLib/numeric_builtins.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -11,50 +12,13 @@
 
 namespace {
 
-// The value of a cell read at T's width.
+// Every member of a cell starts at its first byte: a T is its first
+// sizeof(T) bytes.
 template <class T>
 T cellValue(const ValueCell& cell) {
-  if constexpr (std::is_same_v<T, uint8_t>) return cell.u8;
-  if constexpr (std::is_same_v<T, int8_t>) return cell.s8;
-  if constexpr (std::is_same_v<T, uint16_t>) return cell.u16;
-  if constexpr (std::is_same_v<T, int16_t>) return cell.s16;
-  if constexpr (std::is_same_v<T, uint32_t>) return cell.u32;
-  if constexpr (std::is_same_v<T, int32_t>) return cell.s32;
-  if constexpr (std::is_same_v<T, uint64_t>) return cell.u64;
-  if constexpr (std::is_same_v<T, int64_t>) return cell.s64;
-  if constexpr (std::is_same_v<T, float>) return cell.f32;
-  if constexpr (std::is_same_v<T, double>) return cell.f64;
-}
-
-TaggedValue push(InterpEnv* env, uint8_t v) {
-  return interpStack_pushUInt8(env, v);
-}
-TaggedValue push(InterpEnv* env, int8_t v) {
-  return interpStack_pushSInt8(env, v);
-}
-TaggedValue push(InterpEnv* env, uint16_t v) {
-  return interpStack_pushUInt16(env, v);
-}
-TaggedValue push(InterpEnv* env, int16_t v) {
-  return interpStack_pushSInt16(env, v);
-}
-TaggedValue push(InterpEnv* env, uint32_t v) {
-  return interpStack_pushUInt32(env, v);
-}
-TaggedValue push(InterpEnv* env, int32_t v) {
-  return interpStack_pushSInt32(env, v);
-}
-TaggedValue push(InterpEnv* env, uint64_t v) {
-  return interpStack_pushUInt64(env, v);
-}
-TaggedValue push(InterpEnv* env, int64_t v) {
-  return interpStack_pushSInt64(env, v);
-}
-TaggedValue push(InterpEnv* env, float v) {
-  return interpStack_pushF32(env, v);
-}
-TaggedValue push(InterpEnv* env, double v) {
-  return interpStack_pushF64(env, v);
+  T v;
+  std::memcpy(&v, &cell, sizeof v);
+  return v;
 }
 
 // Evaluates an argument and reads it at T's width; a statement (no value)
@@ -69,14 +33,14 @@ template <class T, bool Max>
 TaggedValue extremum(InterpEnv* env, const AST_Node* args) {
   AST_ListIterator argsIt = ast_it_create(env->program.get(), const_cast<AST_Node*>(args));
   ENV_CHECK(env, ast_it_notEnd(argsIt), "ast_it_notEnd(argsIt)");
-  if (!ast_it_notEnd(argsIt)) return push(env, T{});
+  if (!ast_it_notEnd(argsIt)) return interpStack_push(env, T{});
   T best = evaluate<T>(env, ast_it_current(argsIt));
   for (ast_it_next(argsIt); ast_it_notEnd(argsIt); ast_it_next(argsIt)) {
     const T v = evaluate<T>(env, ast_it_current(argsIt));
     // Strict comparison: a tie keeps the earlier argument.
     if (Max ? best < v : v < best) best = v;
   }
-  return push(env, best);
+  return interpStack_push(env, best);
 }
 
 template <class U>
@@ -84,7 +48,7 @@ TaggedValue absolute(InterpEnv* env, const AST_Node* args) {
   static_assert(std::is_unsigned_v<U>);
   const U bits = evaluate<U>(env, AST_getListFirst(env->program.get(), args));
   const bool negative = (bits >> (sizeof(U) * 8 - 1)) != 0;
-  return push(env, negative ? static_cast<U>(U{0} - bits) : bits);
+  return interpStack_push(env, negative ? static_cast<U>(U{0} - bits) : bits);
 }
 
 // The one argument of a float function, type-checked.
@@ -107,29 +71,29 @@ F positiveZero(F v) {
 
 template <class F>
 TaggedValue floatCos(InterpEnv* env, const AST_Node* args) {
-  return push(env, positiveZero<F>(std::cos(floatArgument<F>(env, args))));
+  return interpStack_push(env, positiveZero<F>(std::cos(floatArgument<F>(env, args))));
 }
 template <class F>
 TaggedValue floatSin(InterpEnv* env, const AST_Node* args) {
-  return push(env, positiveZero<F>(std::sin(floatArgument<F>(env, args))));
+  return interpStack_push(env, positiveZero<F>(std::sin(floatArgument<F>(env, args))));
 }
 template <class F>
 TaggedValue floatAtan(InterpEnv* env, const AST_Node* args) {
-  return push(env, positiveZero<F>(std::atan(floatArgument<F>(env, args))));
+  return interpStack_push(env, positiveZero<F>(std::atan(floatArgument<F>(env, args))));
 }
 template <class F>
 TaggedValue floatSqrt(InterpEnv* env, const AST_Node* args) {
-  return push(env, static_cast<F>(std::sqrt(floatArgument<F>(env, args))));
+  return interpStack_push(env, static_cast<F>(std::sqrt(floatArgument<F>(env, args))));
 }
 template <class F>
 TaggedValue floatLog(InterpEnv* env, const AST_Node* args) {
-  return push(env, static_cast<F>(std::log(floatArgument<F>(env, args))));
+  return interpStack_push(env, static_cast<F>(std::log(floatArgument<F>(env, args))));
 }
 template <class F>
 TaggedValue floatAbs(InterpEnv* env, const AST_Node* args) {
   // Not fabs: -0.0 >= 0.0, so a negative zero is returned as it is.
   const F x = floatArgument<F>(env, args);
-  return push(env, x >= F{0} ? x : -x);
+  return interpStack_push(env, x >= F{0} ? x : -x);
 }
 template <class F>
 TaggedValue floatPow(InterpEnv* env, const AST_Node* args) {
@@ -137,133 +101,62 @@ TaggedValue floatPow(InterpEnv* env, const AST_Node* args) {
   const TaggedValue xv = expr_execute(env, AST_getListNth(program, args, 0));
   const TaggedValue yv = expr_execute(env, AST_getListNth(program, args, 1));
   if constexpr (std::is_same_v<F, float>) {
-    return push(env,
-                std::pow(TaggedValue_asF32(xv, CONV_EXACT), TaggedValue_asF32(yv, CONV_EXACT)));
+    return interpStack_push(
+        env, std::pow(TaggedValue_asF32(xv, CONV_EXACT), TaggedValue_asF32(yv, CONV_EXACT)));
   } else {
-    return push(env,
-                std::pow(TaggedValue_asF64(xv, CONV_EXACT), TaggedValue_asF64(yv, CONV_EXACT)));
+    return interpStack_push(
+        env, std::pow(TaggedValue_asF64(xv, CONV_EXACT), TaggedValue_asF64(yv, CONV_EXACT)));
   }
 }
 
 }  // namespace
 
-TaggedValue uInt8_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint8_t, true>(env, a);
-}
-TaggedValue sInt8_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<int8_t, true>(env, a);
-}
-TaggedValue uInt16_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint16_t, true>(env, a);
-}
-TaggedValue sInt16_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<int16_t, true>(env, a);
-}
-TaggedValue uInt32_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint32_t, true>(env, a);
-}
-TaggedValue sInt32_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<int32_t, true>(env, a);
-}
-TaggedValue uInt64_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint64_t, true>(env, a);
-}
-TaggedValue sInt64_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<int64_t, true>(env, a);
-}
-TaggedValue f32_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<float, true>(env, a);
-}
-TaggedValue f64_max(InterpEnv* env, const AST_Node* a) {
-  return extremum<double, true>(env, a);
-}
+// The entry points the call dispatch names, one instantiation each.
+#define KOVA_EXTREMA(prefix, T)                                 \
+  TaggedValue prefix##_max(InterpEnv* env, const AST_Node* a) { \
+    return extremum<T, true>(env, a);                           \
+  }                                                             \
+  TaggedValue prefix##_min(InterpEnv* env, const AST_Node* a) { \
+    return extremum<T, false>(env, a);                          \
+  }
+KOVA_EXTREMA(uInt8, uint8_t)
+KOVA_EXTREMA(sInt8, int8_t)
+KOVA_EXTREMA(uInt16, uint16_t)
+KOVA_EXTREMA(sInt16, int16_t)
+KOVA_EXTREMA(uInt32, uint32_t)
+KOVA_EXTREMA(sInt32, int32_t)
+KOVA_EXTREMA(uInt64, uint64_t)
+KOVA_EXTREMA(sInt64, int64_t)
+KOVA_EXTREMA(f32, float)
+KOVA_EXTREMA(f64, double)
+#undef KOVA_EXTREMA
 
-TaggedValue uInt8_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint8_t, false>(env, a);
-}
-TaggedValue sInt8_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<int8_t, false>(env, a);
-}
-TaggedValue uInt16_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint16_t, false>(env, a);
-}
-TaggedValue sInt16_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<int16_t, false>(env, a);
-}
-TaggedValue uInt32_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint32_t, false>(env, a);
-}
-TaggedValue sInt32_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<int32_t, false>(env, a);
-}
-TaggedValue uInt64_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<uint64_t, false>(env, a);
-}
-TaggedValue sInt64_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<int64_t, false>(env, a);
-}
-TaggedValue f32_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<float, false>(env, a);
-}
-TaggedValue f64_min(InterpEnv* env, const AST_Node* a) {
-  return extremum<double, false>(env, a);
-}
+#define KOVA_ABS(prefix, U)                                     \
+  TaggedValue prefix##_abs(InterpEnv* env, const AST_Node* a) { \
+    return absolute<U>(env, a);                                 \
+  }
+KOVA_ABS(uInt8, uint8_t)
+KOVA_ABS(uInt16, uint16_t)
+KOVA_ABS(uInt32, uint32_t)
+KOVA_ABS(uInt64, uint64_t)
+#undef KOVA_ABS
 
-TaggedValue uInt8_abs(InterpEnv* env, const AST_Node* a) {
-  return absolute<uint8_t>(env, a);
-}
-TaggedValue uInt16_abs(InterpEnv* env, const AST_Node* a) {
-  return absolute<uint16_t>(env, a);
-}
-TaggedValue uInt32_abs(InterpEnv* env, const AST_Node* a) {
-  return absolute<uint32_t>(env, a);
-}
-TaggedValue uInt64_abs(InterpEnv* env, const AST_Node* a) {
-  return absolute<uint64_t>(env, a);
-}
-
-TaggedValue f32_cos(InterpEnv* env, const AST_Node* a) {
-  return floatCos<float>(env, a);
-}
-TaggedValue f32_sin(InterpEnv* env, const AST_Node* a) {
-  return floatSin<float>(env, a);
-}
-TaggedValue f32_atan(InterpEnv* env, const AST_Node* a) {
-  return floatAtan<float>(env, a);
-}
-TaggedValue f32_sqrt(InterpEnv* env, const AST_Node* a) {
-  return floatSqrt<float>(env, a);
-}
-TaggedValue f32_pow(InterpEnv* env, const AST_Node* a) {
-  return floatPow<float>(env, a);
-}
-TaggedValue f32_abs(InterpEnv* env, const AST_Node* a) {
-  return floatAbs<float>(env, a);
-}
-TaggedValue f32_log(InterpEnv* env, const AST_Node* a) {
-  return floatLog<float>(env, a);
-}
-TaggedValue f64_cos(InterpEnv* env, const AST_Node* a) {
-  return floatCos<double>(env, a);
-}
-TaggedValue f64_sin(InterpEnv* env, const AST_Node* a) {
-  return floatSin<double>(env, a);
-}
-TaggedValue f64_atan(InterpEnv* env, const AST_Node* a) {
-  return floatAtan<double>(env, a);
-}
-TaggedValue f64_sqrt(InterpEnv* env, const AST_Node* a) {
-  return floatSqrt<double>(env, a);
-}
-TaggedValue f64_pow(InterpEnv* env, const AST_Node* a) {
-  return floatPow<double>(env, a);
-}
-TaggedValue f64_abs(InterpEnv* env, const AST_Node* a) {
-  return floatAbs<double>(env, a);
-}
-TaggedValue f64_log(InterpEnv* env, const AST_Node* a) {
-  return floatLog<double>(env, a);
-}
+#define KOVA_FLOAT_FUNCTION(prefix, name, F, impl)                 \
+  TaggedValue prefix##_##name(InterpEnv* env, const AST_Node* a) { \
+    return impl<F>(env, a);                                        \
+  }
+#define KOVA_FLOAT_FUNCTIONS(prefix, F)           \
+  KOVA_FLOAT_FUNCTION(prefix, cos, F, floatCos)   \
+  KOVA_FLOAT_FUNCTION(prefix, sin, F, floatSin)   \
+  KOVA_FLOAT_FUNCTION(prefix, atan, F, floatAtan) \
+  KOVA_FLOAT_FUNCTION(prefix, sqrt, F, floatSqrt) \
+  KOVA_FLOAT_FUNCTION(prefix, pow, F, floatPow)   \
+  KOVA_FLOAT_FUNCTION(prefix, abs, F, floatAbs)   \
+  KOVA_FLOAT_FUNCTION(prefix, log, F, floatLog)
+KOVA_FLOAT_FUNCTIONS(f32, float)
+KOVA_FLOAT_FUNCTIONS(f64, double)
+#undef KOVA_FLOAT_FUNCTIONS
+#undef KOVA_FLOAT_FUNCTION
 
 TaggedValue type_constant(InterpEnv* env, uint32_t code) {
   // FIRST of the float types is the most negative finite value, not the
@@ -271,30 +164,30 @@ TaggedValue type_constant(InterpEnv* env, uint32_t code) {
   using F32 = std::numeric_limits<float>;
   using F64 = std::numeric_limits<double>;
   switch (code) {
-    case kCallUInt8First: return push(env, std::numeric_limits<uint8_t>::min());
-    case kCallUInt8Last: return push(env, std::numeric_limits<uint8_t>::max());
-    case kCallSInt8First: return push(env, std::numeric_limits<int8_t>::min());
-    case kCallSInt8Last: return push(env, std::numeric_limits<int8_t>::max());
-    case kCallUInt16First: return push(env, std::numeric_limits<uint16_t>::min());
-    case kCallUInt16Last: return push(env, std::numeric_limits<uint16_t>::max());
-    case kCallSInt16First: return push(env, std::numeric_limits<int16_t>::min());
-    case kCallSInt16Last: return push(env, std::numeric_limits<int16_t>::max());
-    case kCallUInt32First: return push(env, std::numeric_limits<uint32_t>::min());
-    case kCallUInt32Last: return push(env, std::numeric_limits<uint32_t>::max());
-    case kCallSInt32First: return push(env, std::numeric_limits<int32_t>::min());
-    case kCallSInt32Last: return push(env, std::numeric_limits<int32_t>::max());
+    case kCallUInt8First: return interpStack_push(env, std::numeric_limits<uint8_t>::min());
+    case kCallUInt8Last: return interpStack_push(env, std::numeric_limits<uint8_t>::max());
+    case kCallSInt8First: return interpStack_push(env, std::numeric_limits<int8_t>::min());
+    case kCallSInt8Last: return interpStack_push(env, std::numeric_limits<int8_t>::max());
+    case kCallUInt16First: return interpStack_push(env, std::numeric_limits<uint16_t>::min());
+    case kCallUInt16Last: return interpStack_push(env, std::numeric_limits<uint16_t>::max());
+    case kCallSInt16First: return interpStack_push(env, std::numeric_limits<int16_t>::min());
+    case kCallSInt16Last: return interpStack_push(env, std::numeric_limits<int16_t>::max());
+    case kCallUInt32First: return interpStack_push(env, std::numeric_limits<uint32_t>::min());
+    case kCallUInt32Last: return interpStack_push(env, std::numeric_limits<uint32_t>::max());
+    case kCallSInt32First: return interpStack_push(env, std::numeric_limits<int32_t>::min());
+    case kCallSInt32Last: return interpStack_push(env, std::numeric_limits<int32_t>::max());
     case kCallUInt64First:
-    case kCallTime64First: return push(env, std::numeric_limits<uint64_t>::min());
+    case kCallTime64First: return interpStack_push(env, std::numeric_limits<uint64_t>::min());
     case kCallUInt64Last:
-    case kCallTime64Last: return push(env, std::numeric_limits<uint64_t>::max());
+    case kCallTime64Last: return interpStack_push(env, std::numeric_limits<uint64_t>::max());
     case kCallSInt64First:
-    case kCallDuration64First: return push(env, std::numeric_limits<int64_t>::min());
+    case kCallDuration64First: return interpStack_push(env, std::numeric_limits<int64_t>::min());
     case kCallSInt64Last:
-    case kCallDuration64Last: return push(env, std::numeric_limits<int64_t>::max());
-    case kCallF32First: return push(env, F32::lowest());
-    case kCallF32Last: return push(env, F32::max());
-    case kCallF64First: return push(env, F64::lowest());
-    case kCallF64Last: return push(env, F64::max());
+    case kCallDuration64Last: return interpStack_push(env, std::numeric_limits<int64_t>::max());
+    case kCallF32First: return interpStack_push(env, F32::lowest());
+    case kCallF32Last: return interpStack_push(env, F32::max());
+    case kCallF64First: return interpStack_push(env, F64::lowest());
+    case kCallF64Last: return interpStack_push(env, F64::max());
     default:
       ENV_CHECK(env, false, "(code >= kCallUInt8First) && (code <= kCallF64Last)");
       return kEmptyValue;

@@ -26,15 +26,14 @@ uint64_t randomWord(InterpEnv* env) {
 // Works in u64 so that the span and the sum wrap instead of overflowing;
 // converting back to T keeps the low bits of the type's width.
 template <typename T>
-TaggedValue uniformInteger(InterpEnv* env, T a, T b, uint32_t typeId,
-                           TaggedValue (*push)(InterpEnv*, T)) {
-  if (b <= a) return push(env, a);
+TaggedValue uniformInteger(InterpEnv* env, T a, T b, uint32_t typeId) {
+  if (b <= a) return interpStack_push(env, a);
   const uint64_t span =
       (static_cast<uint64_t>(b) - static_cast<uint64_t>(a)) & integerTypeMask(typeId);
   const uint64_t r = randomWord(env);
   // span + 1 would wrap to 0: the word itself is uniform over the full range.
   const uint64_t offset = span == UINT64_MAX ? r : r % (span + 1);
-  return push(env, static_cast<T>(static_cast<uint64_t>(a) + offset));
+  return interpStack_push(env, static_cast<T>(static_cast<uint64_t>(a) + offset));
 }
 
 template <typename F>
@@ -130,28 +129,20 @@ double ratio_to_uniform_normal_0_1(InterpEnv* env) {
 
 // ---------------------------------------------------------------- uniform draws
 
-#define KOVA_UNIFORM_INTEGER(name, type, read, typeId, push)       \
+#define KOVA_UNIFORM_INTEGER(name, type, read, typeId)             \
   TaggedValue name(InterpEnv* env, TaggedValue a, TaggedValue b) { \
     const type low = read(a, CONV_VALUE_KEPT);                     \
     const type high = read(b, CONV_VALUE_KEPT);                    \
-    return uniformInteger<type>(env, low, high, typeId, push);     \
+    return uniformInteger<type>(env, low, high, typeId);           \
   }
-KOVA_UNIFORM_INTEGER(uInt8_randomUniform, uint8_t, TaggedValue_asUInt8, TypeUInt8,
-                     interpStack_pushUInt8)
-KOVA_UNIFORM_INTEGER(sInt8_randomUniform, int8_t, TaggedValue_asSInt8, TypeSInt8,
-                     interpStack_pushSInt8)
-KOVA_UNIFORM_INTEGER(uInt16_randomUniform, uint16_t, TaggedValue_asUInt16, TypeUInt16,
-                     interpStack_pushUInt16)
-KOVA_UNIFORM_INTEGER(sInt16_randomUniform, int16_t, TaggedValue_asSInt16, TypeSInt16,
-                     interpStack_pushSInt16)
-KOVA_UNIFORM_INTEGER(uInt32_randomUniform, uint32_t, TaggedValue_asUInt32, TypeUInt32,
-                     interpStack_pushUInt32)
-KOVA_UNIFORM_INTEGER(sInt32_randomUniform, int32_t, TaggedValue_asSInt32, TypeSInt32,
-                     interpStack_pushSInt32)
-KOVA_UNIFORM_INTEGER(uInt64_randomUniform, uint64_t, TaggedValue_asUInt64, TypeUInt64,
-                     interpStack_pushUInt64)
-KOVA_UNIFORM_INTEGER(sInt64_randomUniform, int64_t, TaggedValue_asSInt64, TypeSInt64,
-                     interpStack_pushSInt64)
+KOVA_UNIFORM_INTEGER(uInt8_randomUniform, uint8_t, TaggedValue_asUInt8, TypeUInt8)
+KOVA_UNIFORM_INTEGER(sInt8_randomUniform, int8_t, TaggedValue_asSInt8, TypeSInt8)
+KOVA_UNIFORM_INTEGER(uInt16_randomUniform, uint16_t, TaggedValue_asUInt16, TypeUInt16)
+KOVA_UNIFORM_INTEGER(sInt16_randomUniform, int16_t, TaggedValue_asSInt16, TypeSInt16)
+KOVA_UNIFORM_INTEGER(uInt32_randomUniform, uint32_t, TaggedValue_asUInt32, TypeUInt32)
+KOVA_UNIFORM_INTEGER(sInt32_randomUniform, int32_t, TaggedValue_asSInt32, TypeSInt32)
+KOVA_UNIFORM_INTEGER(uInt64_randomUniform, uint64_t, TaggedValue_asUInt64, TypeUInt64)
+KOVA_UNIFORM_INTEGER(sInt64_randomUniform, int64_t, TaggedValue_asSInt64, TypeSInt64)
 #undef KOVA_UNIFORM_INTEGER
 
 TaggedValue bool_randomUniform(InterpEnv* env) {
@@ -209,28 +200,20 @@ TaggedValue random_pareto_f64(InterpEnv* env, const AST_Node* args) {
   return interpStack_pushF64(env, paretoDraw<double>(env, args));
 }
 
-#define KOVA_UNSIGNED_PARETO(name, F, type, read, push)                                \
+#define KOVA_UNSIGNED_PARETO(name, F, type, read)                                      \
   TaggedValue name(InterpEnv* env, const AST_Node* args) {                             \
     ValueCell cell{};                                                                  \
     const type value = read(unsignedParetoSample<F>(env, args, &cell), CONV_ANY_PRIM); \
-    return push(env, value);                                                           \
+    return interpStack_push(env, value);                                               \
   }
-KOVA_UNSIGNED_PARETO(uInt8_random_pareto_f32, float, uint8_t, TaggedValue_asUInt8,
-                     interpStack_pushUInt8)
-KOVA_UNSIGNED_PARETO(uInt16_random_pareto_f32, float, uint16_t, TaggedValue_asUInt16,
-                     interpStack_pushUInt16)
-KOVA_UNSIGNED_PARETO(uInt32_random_pareto_f32, float, uint32_t, TaggedValue_asUInt32,
-                     interpStack_pushUInt32)
-KOVA_UNSIGNED_PARETO(uInt64_random_pareto_f32, float, uint64_t, TaggedValue_asUInt64,
-                     interpStack_pushUInt64)
-KOVA_UNSIGNED_PARETO(uInt8_random_pareto_f64, double, uint8_t, TaggedValue_asUInt8,
-                     interpStack_pushUInt8)
-KOVA_UNSIGNED_PARETO(uInt16_random_pareto_f64, double, uint16_t, TaggedValue_asUInt16,
-                     interpStack_pushUInt16)
-KOVA_UNSIGNED_PARETO(uInt32_random_pareto_f64, double, uint32_t, TaggedValue_asUInt32,
-                     interpStack_pushUInt32)
-KOVA_UNSIGNED_PARETO(uInt64_random_pareto_f64, double, uint64_t, TaggedValue_asUInt64,
-                     interpStack_pushUInt64)
+KOVA_UNSIGNED_PARETO(uInt8_random_pareto_f32, float, uint8_t, TaggedValue_asUInt8)
+KOVA_UNSIGNED_PARETO(uInt16_random_pareto_f32, float, uint16_t, TaggedValue_asUInt16)
+KOVA_UNSIGNED_PARETO(uInt32_random_pareto_f32, float, uint32_t, TaggedValue_asUInt32)
+KOVA_UNSIGNED_PARETO(uInt64_random_pareto_f32, float, uint64_t, TaggedValue_asUInt64)
+KOVA_UNSIGNED_PARETO(uInt8_random_pareto_f64, double, uint8_t, TaggedValue_asUInt8)
+KOVA_UNSIGNED_PARETO(uInt16_random_pareto_f64, double, uint16_t, TaggedValue_asUInt16)
+KOVA_UNSIGNED_PARETO(uInt32_random_pareto_f64, double, uint32_t, TaggedValue_asUInt32)
+KOVA_UNSIGNED_PARETO(uInt64_random_pareto_f64, double, uint64_t, TaggedValue_asUInt64)
 #undef KOVA_UNSIGNED_PARETO
 
 // ---------------------------------------------------------------- enumerations

@@ -64,6 +64,23 @@ bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
   return true;
 }
 
+bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
+                       std::vector<ValueCell>& out);
+
+// Lays out the listed elements of a buffer; `count` is how many there were.
+bool layoutElements(ParserEnv* penv, AST_Node* list, const TypeRecord& type,
+                    std::vector<ValueCell>& out, uint32_t* count) {
+  const Program* program = penv->program;
+  for (AST_Node* cell = list; cell != nullptr; cell = AST_right(program, cell), ++*count) {
+    if (*count >= type.size) {
+      parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
+      return false;
+    }
+    if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
+  }
+  return true;
+}
+
 // Lays out a braced list (or a single expression) of a value of `typeId`.
 bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
                        std::vector<ValueCell>& out) {
@@ -79,13 +96,7 @@ bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
       type.bufferType != NONE_BUFFER ? Type_getStorageSize(program, type.baseType) : 0;
   if (type.bufferType == ARRAY_BUFFER) {
     uint32_t n = 0;
-    for (AST_Node* cell = item; cell != nullptr; cell = AST_right(program, cell), ++n) {
-      if (n >= type.size) {
-        parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
-        return false;
-      }
-      if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
-    }
+    if (!layoutElements(penv, item, type, out, &n)) return false;
     out.resize(out.size() + size_t{type.size - n} * elementCells);
     return true;
   }
@@ -93,13 +104,7 @@ bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
     const size_t start = out.size();
     out.resize(start + 2);
     uint32_t n = 0;
-    for (AST_Node* cell = item; cell != nullptr; cell = AST_right(program, cell), ++n) {
-      if (n >= type.size) {
-        parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
-        return false;
-      }
-      if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
-    }
+    if (!layoutElements(penv, item, type, out, &n)) return false;
     out[start].index = 2 + n * elementCells;
     // A queue's oldest element is in slot 0; a stack's top is its last one.
     if (type.bufferType == QUEUE_BUFFER) {
