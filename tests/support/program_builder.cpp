@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "ASTLib/call_codes.h"
 #include "ASTLib/rENV.h"
 #include "parserLib/write.h"
 
@@ -19,18 +20,6 @@ Transition after(N delay, std::string target, N condition, N statement) {
 }
 
 namespace {
-
-// Call codes used by the helpers.
-constexpr uint32_t kCodeCustom = 3;
-constexpr uint32_t kCodeRightCurrying = 0;
-constexpr uint32_t kCodeField = 4;
-constexpr uint32_t kCodeSubProcess = 5;
-constexpr uint32_t kCodePrint = 32;
-constexpr uint32_t kCodePrintValues = 33;
-constexpr uint32_t kCodePrintln = 35;
-constexpr uint32_t kCodePrintlnValues = 36;
-constexpr uint32_t kCodeExit = 40;
-constexpr uint32_t kCodeAssert = 41;
 
 [[noreturn]] void fail(const std::string& what) {
   throw std::logic_error("ProgramBuilder: " + what);
@@ -81,6 +70,10 @@ struct ProgramBuilder::Impl {
   std::vector<std::string> strings;
   std::map<std::string, uint32_t, std::less<>> stringIds;
   std::vector<TypeDesc> types;
+  uint32_t addType(TypeDesc desc) {
+    types.push_back(std::move(desc));
+    return static_cast<uint32_t>(types.size() - 1);
+  }
   std::vector<uint64_t> constantData;
   std::vector<GlobalDesc> globals;
   std::vector<ConstantDesc> constants;
@@ -187,70 +180,51 @@ uint32_t ProgramBuilder::structType(std::string name, std::vector<Field> fields)
     fieldNodes.push_back(node(FIELD_STATEMENT, f.type, node(SYM, symbol(f.name))));
     storage += type(f.type).storageSize;
   }
-  Impl::TypeDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {TypeStructure, 0, storage, NONE_BUFFER, list(fieldNodes).id};
-  desc.fields = std::move(fields);
-  impl_->types.push_back(std::move(desc));
-  return static_cast<uint32_t>(impl_->types.size() - 1);
+  return impl_->addType({{TypeStructure, 0, storage, NONE_BUFFER, list(fieldNodes).id},
+                         symbol(name),
+                         std::move(fields),
+                         {}});
 }
 
 uint32_t ProgramBuilder::enumType(std::string name, std::vector<std::string> literals) {
   std::vector<N> literalNodes;
   for (const std::string& l : literals) literalNodes.push_back(node(SYM, symbol(l)));
-  Impl::TypeDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {TypeEnum, 0, 1, NONE_BUFFER, list(literalNodes).id};
-  desc.literals = std::move(literals);
-  impl_->types.push_back(std::move(desc));
-  return static_cast<uint32_t>(impl_->types.size() - 1);
+  return impl_->addType({{TypeEnum, 0, 1, NONE_BUFFER, list(literalNodes).id},
+                         symbol(name),
+                         {},
+                         std::move(literals)});
 }
 
-namespace {
-std::string defaultBufferName(const char* kind, std::string_view element, uint32_t size) {
-  return std::string(kind) + "<" + std::string(element) + ">[" + std::to_string(size) + "]";
+// A buffer type, named after its element when no name is given.
+uint32_t ProgramBuilder::bufferType(uint32_t kind, uint32_t element, uint32_t size,
+                                    std::string name, uint32_t storage) {
+  if (name.empty()) {
+    const char* word = kind == ARRAY_BUFFER ? "array" : kind == QUEUE_BUFFER ? "queue" : "stack";
+    name = std::string(word) + "<" + impl_->symbols[impl_->types[element].symbol] + ">[" +
+           std::to_string(size) + "]";
+  }
+  return impl_->addType({{element, size, storage, kind, 0}, symbol(name), {}, {}});
 }
-}  // namespace
 
 uint32_t ProgramBuilder::arrayType(uint32_t element, uint32_t size, std::string name) {
-  if (name.empty())
-    name = defaultBufferName("array", impl_->symbols[impl_->types[element].symbol], size);
-  Impl::TypeDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {element, size, size * type(element).storageSize, ARRAY_BUFFER, 0};
-  impl_->types.push_back(std::move(desc));
-  return static_cast<uint32_t>(impl_->types.size() - 1);
+  return bufferType(ARRAY_BUFFER, element, size, std::move(name), size * type(element).storageSize);
 }
 
+// A queue or a stack keeps one spare slot and two index cells.
 uint32_t ProgramBuilder::queueType(uint32_t element, uint32_t capacity, std::string name) {
-  if (name.empty())
-    name = defaultBufferName("queue", impl_->symbols[impl_->types[element].symbol], capacity);
-  Impl::TypeDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {element, capacity, type(element).storageSize * (capacity + 1) + 2, QUEUE_BUFFER,
-                 0};
-  impl_->types.push_back(std::move(desc));
-  return static_cast<uint32_t>(impl_->types.size() - 1);
+  return bufferType(QUEUE_BUFFER, element, capacity, std::move(name),
+                    type(element).storageSize * (capacity + 1) + 2);
 }
 
 uint32_t ProgramBuilder::stackType(uint32_t element, uint32_t capacity, std::string name) {
-  if (name.empty())
-    name = defaultBufferName("stack", impl_->symbols[impl_->types[element].symbol], capacity);
-  Impl::TypeDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {element, capacity, type(element).storageSize * (capacity + 1) + 2, STACK_BUFFER,
-                 0};
-  impl_->types.push_back(std::move(desc));
-  return static_cast<uint32_t>(impl_->types.size() - 1);
+  return bufferType(STACK_BUFFER, element, capacity, std::move(name),
+                    type(element).storageSize * (capacity + 1) + 2);
 }
 
 uint32_t ProgramBuilder::iteratorType(uint32_t bufferType, std::string name) {
   if (name.empty()) name = "iterator<" + impl_->symbols[impl_->types[bufferType].symbol] + ">";
-  Impl::TypeDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {bufferType, 0, 3, NONE_BUFFER, 0};  // index, next index, buffer reference
-  impl_->types.push_back(std::move(desc));
-  return static_cast<uint32_t>(impl_->types.size() - 1);
+  // index, next index, buffer reference
+  return impl_->addType({{bufferType, 0, 3, NONE_BUFFER, 0}, symbol(name), {}, {}});
 }
 
 uint32_t ProgramBuilder::typeId(std::string_view name) const {
@@ -403,19 +377,8 @@ N ProgramBuilder::gvar(uint32_t id) {
   return node(GLOBAL_VARIABLE_OP, impl_->globals[id].type, node(INDEX_NODE, id));
 }
 
-N ProgramBuilder::gconst(uint32_t id) {
-  if (id >= impl_->constants.size()) fail("unknown global constant");
-  return node(GLOBAL_CONSTANT_OP, impl_->constants[id].type, node(INDEX_NODE, id));
-}
-
 N ProgramBuilder::local(uint32_t id) {
   return node(LOCAL_VAR, 0u, node(INDEX_NODE, id));
-}
-N ProgramBuilder::lconst(uint32_t id) {
-  return node(LOCAL_CONSTANT_OP, 0u, node(INDEX_NODE, id));
-}
-N ProgramBuilder::stat(uint32_t id) {
-  return node(STATIC_VARIABLE_OP, 0u, node(INDEX_NODE, id));
 }
 
 N ProgramBuilder::op(uint32_t opCode, uint32_t opType, N left, N right) {
@@ -458,43 +421,43 @@ N ProgramBuilder::call(uint32_t code, uint32_t resultType, N object, std::vector
 }
 
 N ProgramBuilder::callFunction(uint32_t functionId, std::vector<N> args) {
-  return call(kCodeCustom, TypeStatement, none, std::move(args), functionId);
+  return call(kCallFunctionCustom, TypeStatement, none, std::move(args), functionId);
 }
 
 N ProgramBuilder::callFunctionValue(uint32_t functionId, uint32_t resultType, std::vector<N> args) {
-  return call(kCodeRightCurrying, resultType, none, std::move(args), functionId);
+  return call(kCallFunctionRightCurrying, resultType, none, std::move(args), functionId);
 }
 
 N ProgramBuilder::callSub(uint32_t subIndex, std::vector<N> args) {
-  return call(kCodeSubProcess, TypeStatement, none, std::move(args), subIndex);
+  return call(kCallSubProcess, TypeStatement, none, std::move(args), subIndex);
 }
 
 N ProgramBuilder::field(N object, uint32_t structTypeId, std::string_view name) {
-  return call(kCodeField, fieldType(structTypeId, name), object, {},
+  return call(kCallFieldCustom, fieldType(structTypeId, name), object, {},
               fieldOffset(structTypeId, name));
 }
 
 N ProgramBuilder::print(std::string_view format, std::vector<N> values) {
   std::vector<N> args{str(format)};
   args.insert(args.end(), values.begin(), values.end());
-  return call(values.empty() ? kCodePrint : kCodePrintValues, TypeStatement, none, args);
+  return call(values.empty() ? kCallPrint : kCallPrintValues, TypeStatement, none, args);
 }
 
 N ProgramBuilder::println(std::string_view format, std::vector<N> values) {
   std::vector<N> args{str(format)};
   args.insert(args.end(), values.begin(), values.end());
-  return call(values.empty() ? kCodePrintln : kCodePrintlnValues, TypeStatement, none, args);
+  return call(values.empty() ? kCallPrintlnFormat : kCallPrintlnValues, TypeStatement, none, args);
 }
 
 N ProgramBuilder::exitWith(N code, uint32_t line) {
-  return call(kCodeExit, TypeStatement, none, {code, integer(line)});
+  return call(kCallExit, TypeStatement, none, {code, integer(line)});
 }
 
 N ProgramBuilder::assertThat(N condition, std::string_view file, uint32_t line,
                              std::string_view text) {
   // The file and the expression text are string-table labels.
   return call(
-      kCodeAssert, TypeStatement, none,
+      kCallAssert, TypeStatement, none,
       {condition, node(INDEX_NODE, string(file)), integer(line), node(INDEX_NODE, string(text))});
 }
 
@@ -697,10 +660,6 @@ void ProgramBuilder::schedulingPolicy(std::string_view literal) {
   const uint32_t policyType = fieldType(systemType_, "sched_policy");
   initAnnotation(
       block({assign(field(gvar(0u), systemType_, "sched_policy"), enumLit(policyType, literal))}));
-}
-
-void ProgramBuilder::clockDrift(int64_t ppm) {
-  initAnnotation(block({assign(field(gvar(0u), systemType_, "ppm"), integer(ppm))}));
 }
 
 void ProgramBuilder::hardwareAnnotation(uint32_t globalId, std::vector<N> declarations,

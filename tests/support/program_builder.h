@@ -14,7 +14,7 @@
 // Locals are addressed by their id in the running scope: in a function the
 // parameters are 0.., a value-returning function's result comes last; in a
 // process the parameters come first, then `self`, then the process locals,
-// then the state variable while a state runs (ProcessSpec helps count).
+// then the state variable while a state runs.
 #pragma once
 
 #include <cstdint>
@@ -87,13 +87,6 @@ struct ProcessSpec {
   N common;
   std::vector<State> states;  // the first is the initial state
   N finally;
-
-  // Local ids during an activation.
-  uint32_t selfId() const { return static_cast<uint32_t>(params.size()); }
-  uint32_t localId(uint32_t i) const { return selfId() + 1 + i; }
-  uint32_t stateVarId() const { return localId(static_cast<uint32_t>(locals.size())); }
-  // Static ids: sub-process instances first, then the own statics.
-  uint32_t staticId(uint32_t i) const { return static_cast<uint32_t>(subs.size()) + i; }
 };
 
 struct InstanceSpec {
@@ -162,10 +155,7 @@ class ProgramBuilder {
   N timeOf(uint32_t unitOp, N operand);  // (e) ms and friends
   N gvar(uint32_t globalId);
   N gvar(std::string_view name) { return gvar(globalId(name)); }
-  N gconst(uint32_t constantId);
   N local(uint32_t localId);
-  N lconst(uint32_t constantId);
-  N stat(uint32_t staticId);
   N op(uint32_t opCode, uint32_t opType, N left, N right = none);
   N logic(uint32_t opCode, N left, N right = none);  // AND_OP, OR_OP, NOT_OP
   N assign(N target, N value);
@@ -213,8 +203,6 @@ class ProgramBuilder {
   void initAnnotation(N block);
   // Sets System.sched_policy at initialisation ("FIFO", "NPFP", "NPEDF").
   void schedulingPolicy(std::string_view literal);
-  // Sets System.ppm at initialisation.
-  void clockDrift(int64_t ppm);
   // A hardware annotation of a global variable whose block declares
   // `declarations` and runs `statements`.
   void hardwareAnnotation(uint32_t globalId, std::vector<N> declarations,
@@ -238,6 +226,8 @@ class ProgramBuilder {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  uint32_t bufferType(uint32_t kind, uint32_t element, uint32_t size, std::string name,
+                      uint32_t storage);
   uint32_t processInstanceType_ = NO_ID;
   uint32_t systemType_ = NO_ID;
 };
