@@ -186,7 +186,12 @@ std::unique_ptr<Program> Program_create();
 
 // ---------------------------------------------------------------- node access
 
-AST_Node* AST_fromId(const Program* program, uint32_t id);      // NO_ID gives null
+AST_Node* AST_fromId(const Program* program, uint32_t id);  // NO_ID gives null
+// The same without the bound check, for the interpreter's hot paths: the
+// programs it runs have been checked when they were loaded or compiled.
+inline const AST_Node* AST_child(const Program* program, uint32_t id) {
+  return id == NO_ID ? nullptr : &program->RAMprogram[id];
+}
 uint32_t AST_id(const Program* program, const AST_Node* node);  // null gives NO_ID
 AST_Node* AST_left(const Program* program, const AST_Node* p);
 AST_Node* AST_right(const Program* program, const AST_Node* p);

@@ -12,10 +12,6 @@
 
 namespace {
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 bool isBlock(const AST_Node* node) {
   return node != nullptr &&
          (node->op == BLOCK_OP || node->op == BLOCK_OP_10 || node->op == BLOCK_OP_11);
@@ -24,8 +20,8 @@ bool isBlock(const AST_Node* node) {
 // Runs the statements of a list in order; stops at the first pending result.
 uint32_t runStatements(InterpEnv* env, const AST_Node* list) {
   const Program* program = env->program.get();
-  for (const AST_Node* cell = list; cell != nullptr; cell = child(program, cell->right)) {
-    const uint32_t result = statement_execute(env, child(program, cell->left));
+  for (const AST_Node* cell = list; cell != nullptr; cell = AST_child(program, cell->right)) {
+    const uint32_t result = statement_execute(env, AST_child(program, cell->left));
     if (result != kStmtDone) return result;
   }
   return kStmtDone;
@@ -36,8 +32,8 @@ uint32_t runBody(InterpEnv* env, const AST_Node* body) {
   if (!isBlock(body)) return statement_execute(env, body);
   const Program* program = env->program.get();
   const LocalVarsCounts saved = Variable_getCurrentLocalVarCounts(env);
-  variable_declareLocals(env, child(program, body->left));
-  const uint32_t result = runStatements(env, child(program, body->right));
+  variable_declareLocals(env, AST_child(program, body->left));
+  const uint32_t result = runStatements(env, AST_child(program, body->right));
   Variable_restorePrevLocalVarCounts(env, saved);
   return result;
 }
@@ -58,33 +54,38 @@ uint32_t statement_execute(InterpEnv* env, const AST_Node* node) {
     case BLOCK_OP:
     case BLOCK_OP_10:
     case BLOCK_OP_11:
-      return statement_block(env, child(program, node->left), child(program, node->right), false);
+      return statement_block(env, AST_child(program, node->left), AST_child(program, node->right),
+                             false);
     case BREAK_OP: return kStmtBreak;
     case CONTINUE_OP: return kStmtContinue;
     case IF_OP: {
-      const AST_Node* branches = child(program, node->right);
-      const AST_Node* elseCell = branches != nullptr ? child(program, branches->right) : nullptr;
-      return statement_if(env, child(program, node->left),
-                          branches != nullptr ? child(program, branches->left) : nullptr,
-                          elseCell != nullptr ? child(program, elseCell->left) : nullptr);
+      const AST_Node* branches = AST_child(program, node->right);
+      const AST_Node* elseCell =
+          branches != nullptr ? AST_child(program, branches->right) : nullptr;
+      return statement_if(env, AST_child(program, node->left),
+                          branches != nullptr ? AST_child(program, branches->left) : nullptr,
+                          elseCell != nullptr ? AST_child(program, elseCell->left) : nullptr);
     }
     case FOR_OP: {
-      const AST_Node* parts = child(program, node->left);
+      const AST_Node* parts = AST_child(program, node->left);
       statement_for(env, AST_getListNth(program, parts, 0), AST_getListNth(program, parts, 1),
-                    AST_getListNth(program, parts, 2), child(program, node->right));
+                    AST_getListNth(program, parts, 2), AST_child(program, node->right));
       break;
     }
     case WHILE_OP:
-      statement_while(env, child(program, node->left), child(program, node->right));
+      statement_while(env, AST_child(program, node->left), AST_child(program, node->right));
       break;
     // A pending break or continue inside these scopes belongs to the
     // enclosing loop, so it is passed on.
     case TIME_ANNOTATION:
     case PROCESS_ANNOTATION:
-    case HARDWARE_ANNOTATION: result = statement_execute(env, child(program, node->left)); break;
+    case HARDWARE_ANNOTATION:
+      result = statement_execute(env, AST_child(program, node->left));
+      break;
     case USER_ANNOTATION: break;
     case NAMED_BLOCK_OP:
-      result = statement_block(env, child(program, node->left), child(program, node->right), true);
+      result = statement_block(env, AST_child(program, node->left), AST_child(program, node->right),
+                               true);
       break;
     default: expr_execute(env, node); break;
   }
@@ -134,8 +135,8 @@ void statement_for(InterpEnv* env, const AST_Node* init, const AST_Node* conditi
 void statement_loopover(InterpEnv* env, const AST_Node* node) {
   const Program* program = env->program.get();
   const LocalVarsCounts outer = Variable_getCurrentLocalVarCounts(env);
-  const AST_Node* decl = child(program, node->left);
-  if (decl != nullptr && decl->op == LIST) decl = child(program, decl->left);
+  const AST_Node* decl = AST_child(program, node->left);
+  if (decl != nullptr && decl->op == LIST) decl = AST_child(program, decl->left);
   uint32_t iteratorId = 0;
   TaggedValue buffer = kEmptyValue;
   iterator_declare(env, decl, &iteratorId, &buffer);
@@ -147,7 +148,7 @@ void statement_loopover(InterpEnv* env, const AST_Node* node) {
   // A buffer that is a temporary (a function's result) must outlive the
   // body's statements.
   const StackMark mark = interpStack_enterCall(env);
-  const AST_Node* body = child(program, node->right);
+  const AST_Node* body = AST_child(program, node->right);
   const bool channel = channel_isChannel(env, buffer);
   const uint32_t arraySize = program->typeTable[buffer.typeId].size;
   for (;;) {
@@ -174,8 +175,8 @@ void statement_loopover(InterpEnv* env, const AST_Node* node) {
 void variable_declareLocals(InterpEnv* env, const AST_Node* declarationList) {
   const Program* program = env->program.get();
   for (const AST_Node* cell = declarationList; cell != nullptr;
-       cell = child(program, cell->right)) {
-    const AST_Node* decl = child(program, cell->left);
+       cell = AST_child(program, cell->right)) {
+    const AST_Node* decl = AST_child(program, cell->left);
     if (decl == nullptr) continue;
     const uint32_t typeId = AST_getVarDeclTypeId(program, decl);
     if (typeId >= program->infoProg->n_type) {
@@ -189,7 +190,7 @@ void variable_declareLocals(InterpEnv* env, const AST_Node* declarationList) {
       continue;
     }
     TaggedValue* local = LocalVariable_declare(env, typeId);
-    const AST_Node* init = child(program, decl->right);
+    const AST_Node* init = AST_child(program, decl->right);
     if (init != nullptr) {
       // An initialised local keeps its own identity, never a global's.
       const TaggedValue value = expr_execute(env, init);
@@ -226,8 +227,9 @@ uint32_t function_executeArgs(InterpEnv* env, const AST_Node* params, const AST_
   const Program* program = env->program.get();
   uint32_t bound = 0;
   for (; params != nullptr && args != nullptr;
-       params = child(program, params->right), args = child(program, args->right)) {
-    bindParameter(env, child(program, params->left), expr_execute(env, child(program, args->left)));
+       params = AST_child(program, params->right), args = AST_child(program, args->right)) {
+    bindParameter(env, AST_child(program, params->left),
+                  expr_execute(env, AST_child(program, args->left)));
     ++bound;
   }
   return bound;
@@ -237,8 +239,8 @@ uint32_t function_executeArgswValues(InterpEnv* env, const AST_Node* params,
                                      const TaggedValue* values) {
   const Program* program = env->program.get();
   uint32_t bound = 0;
-  for (; params != nullptr; params = child(program, params->right), ++bound) {
-    bindParameter(env, child(program, params->left), values[bound]);
+  for (; params != nullptr; params = AST_child(program, params->right), ++bound) {
+    bindParameter(env, AST_child(program, params->left), values[bound]);
   }
   return bound;
 }
@@ -256,10 +258,10 @@ void runFunction(InterpEnv* env, uint32_t funcId, Bind bind) {
   }
   const FunctionRecord& function = program->functionTable[funcId];
   const LocalVarsIndexes saved = Variable_getCurrentLocalVarIndexes(env);
-  const uint32_t bound = bind(child(program, function.params));
+  const uint32_t bound = bind(AST_child(program, function.params));
   Locals_hideNonArgs(env, bound);
   const StackMark mark = interpStack_enterCall(env);
-  statement_execute(env, child(program, function.body));
+  statement_execute(env, AST_child(program, function.body));
   interpStack_leaveCall(env, mark);
   Variable_restorePrevLocalVarIndexes(env, saved);
 }

@@ -18,10 +18,6 @@
 
 namespace {
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 // The call's pieces, read once.
 struct Call {
   InterpEnv* env;
@@ -29,7 +25,7 @@ struct Call {
   const AST_Node* index;  // the INDEX_NODE with the code and the object
   const AST_Node* args;
 
-  const AST_Node* objectNode() const { return child(env->program.get(), index->left); }
+  const AST_Node* objectNode() const { return AST_child(env->program.get(), index->left); }
   TaggedValue object() const { return expr_execute(env, objectNode()); }
   const AST_Node* argNode(uint32_t n) const {
     return args == nullptr ? nullptr : AST_getListNth(env->program.get(), args, n);
@@ -97,8 +93,8 @@ TaggedValue retag(TaggedValue v, uint32_t typeId) {
 
 TaggedValue interp_executeCall(InterpEnv* env, const AST_Node* node) {
   const Program* program = env->program.get();
-  const AST_Node* index = child(program, node->left);
-  const Call c{env, node, index, child(program, node->right)};
+  const AST_Node* index = AST_child(program, node->left);
+  const Call c{env, node, index, AST_child(program, node->right)};
   switch (static_cast<CallCode>(index->value.id.index)) {
     case kCallFunctionRightCurrying:
     case kCallFunctionLeftRightCurrying: return functionValue(c);

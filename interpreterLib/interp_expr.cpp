@@ -19,10 +19,6 @@ inline uint32_t leftId(const Program* program, const AST_Node* node) {
   return program->RAMprogram[node->left].value.id.index;
 }
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 [[gnu::cold]] void operatorChecks(InterpEnv* env, TaggedValue l, TaggedValue r, uint32_t opType,
                                   bool binary) {
   const uint32_t nType = env->program->infoProg->n_type;
@@ -47,8 +43,8 @@ inline uint64_t applyOperator(InterpEnv* env, const AST_Node* node, TaggedValue 
 
 TaggedValue binaryOperator(InterpEnv* env, const AST_Node* node, bool comparison) {
   const Program* program = env->program.get();
-  const TaggedValue l = expr_execute(env, child(program, node->left));
-  const TaggedValue r = expr_execute(env, child(program, node->right));
+  const TaggedValue l = expr_execute(env, AST_child(program, node->left));
+  const TaggedValue r = expr_execute(env, AST_child(program, node->right));
   const uint64_t result = applyOperator(env, node, l, r, true);
   if (comparison) return interpStack_pushBoolean(env, (result & 0xFF) != 0);
   return interpStack_pushSingleAnyValue(env, node->value.id.type, result);
@@ -56,7 +52,7 @@ TaggedValue binaryOperator(InterpEnv* env, const AST_Node* node, bool comparison
 
 TaggedValue unaryOperator(InterpEnv* env, const AST_Node* node) {
   ENV_CHECK(env, node->right == NO_ID, "astp->right == (((0xFFFFFFFFU)))");
-  const TaggedValue l = expr_execute(env, child(env->program.get(), node->left));
+  const TaggedValue l = expr_execute(env, AST_child(env->program.get(), node->left));
   const uint64_t result = applyOperator(env, node, l, l, false);
   return interpStack_pushSingleAnyValue(env, node->value.id.type, result);
 }
@@ -71,7 +67,7 @@ uint64_t timeUnitPs(uint32_t op) {
 }
 
 TaggedValue timeLiteral(InterpEnv* env, const AST_Node* node) {
-  const AST_Node* operand = child(env->program.get(), node->left);
+  const AST_Node* operand = AST_child(env->program.get(), node->left);
   const uint64_t count = operand != nullptr
                              ? TaggedValue_asUInt64(expr_execute(env, operand), CONV_WIDEN)
                              : node->value.u64;
@@ -90,8 +86,8 @@ TaggedValue globalVariable(InterpEnv* env, const AST_Node* node) {
 
 TaggedValue assignment(InterpEnv* env, const AST_Node* node) {
   const Program* program = env->program.get();
-  const TaggedValue value = expr_execute(env, child(program, node->right));
-  const TaggedValue target = expr_execute(env, child(program, node->left));
+  const TaggedValue value = expr_execute(env, AST_child(program, node->right));
+  const TaggedValue target = expr_execute(env, AST_child(program, node->left));
   if (target.globalId != NO_ID) {
     VarChangeCallback change = env->ctx->var_change_callback[target.globalId];
     ENV_CHECK(env, change != nullptr, "env->ctx->var_change_callback[v_left.globalId] != NULL");
@@ -103,7 +99,7 @@ TaggedValue assignment(InterpEnv* env, const AST_Node* node) {
 
 TaggedValue arrayElement(InterpEnv* env, const AST_Node* node) {
   const Program* program = env->program.get();
-  const TaggedValue indexValue = expr_execute(env, child(program, node->right));
+  const TaggedValue indexValue = expr_execute(env, AST_child(program, node->right));
   uint32_t index = 0;
   const uint32_t convRes = primTypeToSize(indexValue, &index);
   if ((convRes & CONV_SAFE_2COMPL) == 0) [[unlikely]] {
@@ -114,16 +110,16 @@ TaggedValue arrayElement(InterpEnv* env, const AST_Node* node) {
     interp_failure(env, "Negative array index\n");
     return kEmptyValue;
   }
-  const TaggedValue array = expr_execute(env, child(program, node->left));
+  const TaggedValue array = expr_execute(env, AST_child(program, node->left));
   return array_get(env, array, index);
 }
 
 TaggedValue shortCircuit(InterpEnv* env, const AST_Node* node, bool isAnd) {
   const Program* program = env->program.get();
-  const TaggedValue l = expr_execute(env, child(program, node->left));
+  const TaggedValue l = expr_execute(env, AST_child(program, node->left));
   const bool left = l.value->boolean != 0;
   if (left != isAnd) return interpStack_pushBoolean(env, left);
-  const TaggedValue r = expr_execute(env, child(program, node->right));
+  const TaggedValue r = expr_execute(env, AST_child(program, node->right));
   return interpStack_pushBoolean(env, r.value->boolean != 0);
 }
 
@@ -148,7 +144,7 @@ TaggedValue expr_execute(InterpEnv* env, const AST_Node* node) {
   switch (static_cast<AST_Op>(node->op)) {
     case AND_OP: return shortCircuit(env, node, true);
     case OR_OP: return shortCircuit(env, node, false);
-    case NOT_OP: return expr_not(env, node, expr_execute(env, child(program, node->left)));
+    case NOT_OP: return expr_not(env, node, expr_execute(env, AST_child(program, node->left)));
 
     case BIT_AND_OP:
     case SHIFT_LEFT_OP:
@@ -199,7 +195,7 @@ TaggedValue expr_execute(InterpEnv* env, const AST_Node* node) {
     case ASSIGN_OP: return assignment(env, node);
     case CAST_OP:
       return interpStack_pushForcedTypeValue(env, node->value.id.type,
-                                             expr_execute(env, child(program, node->left)));
+                                             expr_execute(env, AST_child(program, node->left)));
     case CALL_OP: return interp_executeCall(env, node);
     case LOOPOVER_OP: statement_loopover(env, node); return kNoValue;
 

@@ -26,10 +26,6 @@ constexpr TimeUnit kUnits[] = {
     {1ull, "ps"},
 };
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 // The format and `%s` sources: an array's size, a channel's element count.
 uint32_t bufferLength(InterpEnv* env, TaggedValue buffer) {
   const TypeRecord& type = env->program->typeTable[buffer.typeId];
@@ -47,8 +43,8 @@ struct Arguments {
   bool remain() const { return cell != nullptr; }
   TaggedValue next() {
     const Program* program = env->program.get();
-    const TaggedValue v = expr_execute(env, child(program, cell->left));
-    cell = child(program, cell->right);
+    const TaggedValue v = expr_execute(env, AST_child(program, cell->left));
+    cell = AST_child(program, cell->right);
     return v;
   }
 };
@@ -162,12 +158,12 @@ void print_string(InterpEnv* env, const char* text) {
 void print_format(InterpEnv* env, const AST_Node* args) {
   if (args == nullptr) return;
   const Program* program = env->program.get();
-  Arguments values{env, child(program, args->right)};
+  Arguments values{env, AST_child(program, args->right)};
   if (!env->ctx->print_enabled) {
     while (values.remain()) values.next();
     return;
   }
-  const TaggedValue format = expr_execute(env, child(program, args->left));
+  const TaggedValue format = expr_execute(env, AST_child(program, args->left));
   const uint32_t length = bufferLength(env, format);
   for (uint32_t i = 0; i < length; ++i) {
     const uint8_t c = charAt(env, format, i);
@@ -262,13 +258,13 @@ void string_print_format(InterpEnv* env, const AST_Node* args) {
   ENV_CHECK(env, args != nullptr, "args != ((void *)0)");
   if (args == nullptr) return;
   const Program* program = env->program.get();
-  const AST_Node* formatCell = child(program, args->right);
-  const TaggedValue targetValue = expr_execute(env, child(program, args->left));
+  const AST_Node* formatCell = AST_child(program, args->right);
+  const TaggedValue targetValue = expr_execute(env, AST_child(program, args->left));
   const TypeRecord& targetType = program->typeTable[targetValue.typeId];
   StringTarget target{env, targetValue, targetType.bufferType, targetType.size};
   if (formatCell == nullptr) return;
-  const TaggedValue format = expr_execute(env, child(program, formatCell->left));
-  Arguments values{env, child(program, formatCell->right)};
+  const TaggedValue format = expr_execute(env, AST_child(program, formatCell->left));
+  Arguments values{env, AST_child(program, formatCell->right)};
   const uint32_t length = bufferLength(env, format);
   for (uint32_t i = 0; i < length; ++i) {
     const uint8_t c = charAt(env, format, i);

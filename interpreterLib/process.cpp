@@ -10,10 +10,6 @@
 
 namespace {
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 inline ValueCell& field(InterpEnv* env, TaggedValue instance, KnownField f) {
   return *interp_knownField(env, instance, f).value;
 }
@@ -73,8 +69,8 @@ uint32_t executeNamedStateTransitions(InterpEnv* env, const AST_Node* stateStmt,
   const TaggedValue* state = declareStateVariable(env, stateStmt);
   const AST_Node* dcl = AST_getStateDecl(program, stateStmt);
   for (const AST_Node* cell = AST_getStateTransitions(program, dcl); cell != nullptr;
-       cell = child(program, cell->right), ++index) {
-    const AST_Node* transition = child(program, cell->left);
+       cell = AST_child(program, cell->right), ++index) {
+    const AST_Node* transition = AST_child(program, cell->left);
     if (transition->op == ON_OP) {
       if (!get_value_boolean(env,
                              expr_execute(env, AST_getTransitionCondition(program, transition)))) {
@@ -126,7 +122,7 @@ void process_executeCall(InterpEnv* env, uint32_t processDefinitionId, uint32_t 
   reportActivation(env, instance, START);
 
   const LocalVarsIndexes saved = Variable_getCurrentLocalVarIndexes(env);
-  const uint32_t bound = function_executeArgs(env, child(program, def.params), args);
+  const uint32_t bound = function_executeArgs(env, AST_child(program, def.params), args);
   Locals_hideNonArgs(env, bound);
   env->ctx->localVarsIndexes.base.processStaticVariables = staticBase;
   ENV_CHECK(
@@ -134,10 +130,10 @@ void process_executeCall(InterpEnv* env, uint32_t processDefinitionId, uint32_t 
       "staticBase == NO_ID || staticBase <= env->program->infoProg->n_processStaticVariables");
   const StackMark mark = interpStack_enterCall(env);
   variableDeclareSelf(env, instance);
-  variable_declareLocals(env, child(program, def.localVars));
+  variable_declareLocals(env, AST_child(program, def.localVars));
 
   const AST_Node* state =
-      child(program, field(env, instance, kField_Process_Instance_state_ptr).u32);
+      AST_child(program, field(env, instance, kField_Process_Instance_state_ptr).u32);
   ValueCell& again = field(env, instance, kField_Process_Instance_continue);
   again.u64 = 1;
   while (again.boolean != 0) {
@@ -156,12 +152,12 @@ void process_executeCall(InterpEnv* env, uint32_t processDefinitionId, uint32_t 
       reportState(env, instance, kFsmEnteredState,
                   field(env, instance, kField_Process_Instance_process_state).u32);
     } else if (executeNamedStateTransitions(env, state, instance) != 0) {
-      state = child(program, field(env, instance, kField_Process_Instance_state_ptr).u32);
+      state = AST_child(program, field(env, instance, kField_Process_Instance_state_ptr).u32);
       duration.u64 = 0;
     }
-    statement_execute(env, child(program, def.commonBlock));
+    statement_execute(env, AST_child(program, def.commonBlock));
     executeNamedState(env, state);
-    statement_execute(env, child(program, def.finallyBlock));
+    statement_execute(env, AST_child(program, def.finallyBlock));
     if (!env->ctx->realtime) {
       env_addTime(env, field(env, instance, kField_Process_Instance_execution_time).u64);
       update_elpased_time(env);

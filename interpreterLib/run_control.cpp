@@ -15,10 +15,6 @@
 
 namespace {
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 // Every global's initial value is offered to the host first.
 void initialValues(InterpEnv* env) {
   Program* program = env->program.get();
@@ -49,11 +45,11 @@ void hardwareAnnotation(InterpEnv* env, const AST_Node* annotation) {
   if (scope == nullptr) return;
   const LocalVarsCounts saved = Variable_getCurrentLocalVarCounts(env);
   const uint32_t first = saved.variables;
-  const AST_Node* declarations = child(program, scope->left);
+  const AST_Node* declarations = AST_child(program, scope->left);
   variable_declareLocals(env, declarations);
-  for (const AST_Node* cell = child(program, scope->right); cell != nullptr;
-       cell = child(program, cell->right)) {
-    statement_execute(env, child(program, cell->left));
+  for (const AST_Node* cell = AST_child(program, scope->right); cell != nullptr;
+       cell = AST_child(program, cell->right)) {
+    statement_execute(env, AST_child(program, cell->left));
   }
   const uint32_t fileType = interp_getTypeID(env, "Kova_File");
   for (uint32_t k = first; k < env->ctx->localVarsIndexes.count.variables; ++k) {
@@ -67,8 +63,9 @@ void hardwareAnnotation(InterpEnv* env, const AST_Node* annotation) {
 
 void process_annotations(InterpEnv* env, const AST_Node* definitions, uint32_t* counter) {
   const Program* program = env->program.get();
-  for (const AST_Node* cell = definitions; cell != nullptr; cell = child(program, cell->right)) {
-    const AST_Node* def = child(program, cell->left);
+  for (const AST_Node* cell = definitions; cell != nullptr;
+       cell = AST_child(program, cell->right)) {
+    const AST_Node* def = AST_child(program, cell->left);
     if (def == nullptr) continue;
     switch (def->op) {
       case TIME_ANNOTATION:
@@ -92,7 +89,7 @@ void process_annotations(InterpEnv* env, const AST_Node* definitions, uint32_t* 
         ++*counter;
         break;
       }
-      case INCLUDE_OP: process_annotations(env, child(program, def->left), counter); break;
+      case INCLUDE_OP: process_annotations(env, AST_child(program, def->left), counter); break;
       case HARDWARE_ANNOTATION: hardwareAnnotation(env, def); break;
       default: break;
     }

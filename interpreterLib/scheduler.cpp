@@ -15,10 +15,6 @@ namespace {
 
 uint32_t scheduling_policy = FIFO;
 
-inline const AST_Node* child(const Program* program, uint32_t id) {
-  return id == NO_ID ? nullptr : &program->RAMprogram[id];
-}
-
 uint32_t instanceCount(const InterpEnv* env) {
   return env->program->infoProg->n_globalProcessInstances;
 }
@@ -41,7 +37,7 @@ const GlobalProcessInstanceRecord& record(const InterpEnv* env, uint32_t i) {
 
 bool conditionHolds(InterpEnv* env, uint32_t i) {
   const Program* program = env->program.get();
-  return get_value_boolean(env, expr_execute(env, child(program, record(env, i).trigger)));
+  return get_value_boolean(env, expr_execute(env, AST_child(program, record(env, i).trigger)));
 }
 
 // The head entry of instance i's queue; false when it has none.
