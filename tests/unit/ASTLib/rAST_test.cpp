@@ -106,34 +106,6 @@ TEST(ProgramModel, DeclarationShapes) {
                "not a value identifier declaration");
 }
 
-TEST(ProgramModel, PredefinedDeclarationsOfEveryProgram) {
-  ProgramBuilder b({.fileTypes = true, .udpTypes = true});
-  auto p = b.build();
-  const Program* pr = p.get();
-  for (uint32_t id = 0; id < kBuiltinTypeCount; ++id) {
-    EXPECT_STREQ(Type_getName(pr, id), kBuiltinTypeNames[id]);
-  }
-  EXPECT_STREQ(GlobalVariable_getName(pr, 0), "system");
-  EXPECT_EQ(pr->globalVariableTable[0].typeId, b.systemType());
-  // Process_Instance: 18 fields in their documented order.
-  const AST_Node* fields = AST_fromId(pr, Type_getFields(pr, b.processInstanceType()));
-  std::vector<std::string> names;
-  for (auto it = ast_it_create(pr, const_cast<AST_Node*>(fields)); ast_it_notEnd(it);
-       ast_it_next(it)) {
-    names.emplace_back(Symbol_getName(pr, AST_getStructFieldSymId(pr, ast_it_current(it))));
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "execution_time", "wcet", "bcet", "period", "offset", "priority", "jitter",
-                       "deadline", "previous_activation", "current_activation", "pid", "continue",
-                       "process_state", "next_activations", "state_ptr", "duration", "initializing",
-                       "instance_id"}));
-  for (const char* name : {"Scheduling_Policy", "Kova_File", "File_Access", "File_Format", "UDP",
-                           "UDP_Group", "Hw_Direction"}) {
-    EXPECT_NE(b.typeId(name), NO_ID) << name;
-  }
-  EXPECT_STREQ(Constant_getName(pr, 0), "KOVA_MAX_FILE");
-}
-
 TEST(Memory, AllocationRules) {
   EXPECT_EQ(memory_alloc(0, 8, "f", "fn", 1, "v"), nullptr);
   auto* p = static_cast<uint32_t*>(memory_alloc(4, sizeof(uint32_t), "f", "fn", 1, "v"));
