@@ -13,12 +13,11 @@ using namespace kova_test;
 
 namespace {
 
-// One instance, first activated at `offsetMs`, whose state runs `statements`.
-ProgramBuilder oneShot(const char* model, std::vector<N> (*statements)(ProgramBuilder&),
-                       uint64_t offsetMs = 5) {
+// One instance, first activated at 5 ms, whose state runs `statements`.
+ProgramBuilder oneShot(const char* model, std::vector<N> (*statements)(ProgramBuilder&)) {
   ProgramBuilder b({.modelName = model});
   const uint32_t p = b.process("P", {.states = {{"s", b.block(statements(b))}}});
-  b.instance("p", p, {.period = b.ms(100), .offset = b.ms(offsetMs)});
+  b.instance("p", p, {.period = b.ms(100), .offset = b.ms(5)});
   return b;
 }
 
@@ -31,49 +30,44 @@ std::string readFile(const std::string& path) {
 
 }  // namespace
 
-TEST(Golden, ExitEndsWithTheProgramsCode) {
-  ProgramBuilder b = oneShot("ends", [](ProgramBuilder& b) {
-    return std::vector<N>{b.exitWith(b.integer(3), 12), b.println("never")};
-  });
-  const RunResult r = runKova(b, "-q -t 50");
-  EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT AT LINE 12 (3) AT 5ms (5000000000)\n");
-}
-
-TEST(Golden, FailedAssertionEndsWithStatus8) {
-  ProgramBuilder b = oneShot("ends", [](ProgramBuilder& b) {
-    return std::vector<N>{b.assertThat(b.boolean(false), "m.kova", 7, "x > 0")};
-  });
-  const RunResult r = runKova(b, "-q -t 50");
-  EXPECT_EQ(r.status, 8);
-  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nm.kova:7: : Assertion 'x > 0' failed");
-}
-
-TEST(Golden, InvalidOperationsEndTheRun) {
-  ProgramBuilder b = oneShot(
-      "ops",
-      [](ProgramBuilder& b) {
-        N division = b.op(DIV_OP, TypeUInt8, b.integer(7), b.integer(0));
-        b.setLine(division, 21);
-        return std::vector<N>{b.println("%u", {division})};
-      },
-      0);
-  RunResult r = runKova(b, "-q -t 50");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out,
-            "setup \nQuiet mode enabled\nops : division by zero at line 21\nEXIT (1) AT 0 (0)\n");
-
-  ProgramBuilder q({.modelName = "ops"});
-  const uint32_t queue = q.global("q", q.queueType(TypeUInt8, 1));
-  N push = q.call(kCallChnlPush, TypeStatement, q.gvar(queue), {q.integer(1)});
-  q.setLine(push, 4);
-  const uint32_t p = q.process("P", {.states = {{"s", q.block({push})}}});
-  q.instance("p", p, {.period = q.ms(10)});
-  r = runKova(q, "-q -t 50");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(
-      r.out,
-      "setup \nQuiet mode enabled\nops : queue full at line 4\nEXIT (1) AT 10ms (10000000000)\n");
+TEST(Golden, ExitAssertionsAndInvalidOperationsEndTheRun) {
+  using Statements = std::vector<N> (*)(ProgramBuilder&);
+  const struct {
+    Statements statements;
+    int status;
+    const char* end;  // after the quiet-mode line
+  } cases[] = {
+      {[](ProgramBuilder& b) {
+         return std::vector<N>{b.exitWith(b.integer(3), 12), b.println("never")};
+       },
+       3, "EXIT AT LINE 12 (3) AT 5ms (5000000000)\n"},
+      {[](ProgramBuilder& b) {
+         return std::vector<N>{b.assertThat(b.boolean(false), "m.kova", 7, "x > 0")};
+       },
+       8, "m.kova:7: : Assertion 'x > 0' failed"},
+      {[](ProgramBuilder& b) {
+         N division = b.op(DIV_OP, TypeUInt8, b.integer(7), b.integer(0));
+         b.setLine(division, 21);
+         return std::vector<N>{b.println("%u", {division})};
+       },
+       1, "ends : division by zero at line 21\nEXIT (1) AT 5ms (5000000000)\n"},
+      {[](ProgramBuilder& b) {
+         const auto push = [&] {
+           return b.call(kCallChnlPush, TypeStatement, b.gvar(b.globalId("q")), {b.integer(1)});
+         };
+         b.global("q", b.queueType(TypeUInt8, 1));
+         const N full = push();
+         b.setLine(full, 4);
+         return std::vector<N>{push(), full};
+       },
+       1, "ends : queue full at line 4\nEXIT (1) AT 5ms (5000000000)\n"},
+  };
+  for (const auto& c : cases) {
+    ProgramBuilder b = oneShot("ends", c.statements);
+    const RunResult r = runKova(b, "-q -t 50");
+    EXPECT_EQ(r.status, c.status) << c.end;
+    EXPECT_EQ(r.out, std::string("setup \nQuiet mode enabled\n") + c.end);
+  }
 }
 
 TEST(Golden, SilentRunsPrintNothingOfTheProgram) {

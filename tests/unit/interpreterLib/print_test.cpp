@@ -64,13 +64,11 @@ TEST_F(PrintTest, PrintAndPrintln) {
       {b.print("%d %d", {b.integer(1)}), "1 "},  // no value left for the second
       {b.print("%q%d", {b.integer(7)}), "7"},    // %q consumes nothing
       {b.print("100%%"), "100%"},
-      {b.print("%b/%b", {b.gvar(flag), b.boolean(false)}), "true/false"},
       {b.print("%c", {b.integer(0x141)}), "A"},  // low 8 bits
       {b.print("%i", {b.gvar(i8)}), "-1"},
       {b.print("%u %x", {b.gvar(i8), b.gvar(i8)}), "18446744073709551615 ffffffffffffffff"},
       {b.print("%f %f %f", {b.f32(0.5f), b.f64(-1.25), b.integer(3)}),
        "0.500000 -1.250000 3.000000"},
-      {b.print("<%s>", {b.str("hi")}), "<hi>"},
       {b.print("<%s>", {b.str(std::string_view("ok\0no", 5))}), "<ok>"},
       {b.print("[%s]", {value(word, {'o', 'k', 0, 'z'})}), "[ok]"},
       {b.print(R"(\"\'\0\\\a\b\f\n\r\t\v\q)"), "\"'\0\\\a\b\f\n\r\t\v "s},
@@ -82,13 +80,9 @@ TEST_F(PrintTest, PrintAndPrintln) {
               {value(word, {'a', 'b', '%', 'd'}), b.integer(7), b.integer(8)}),
        "ab7"},
       {b.println("x=%d", {b.integer(4)}), "x=4\n"},
-      {b.println("done"), "done\n"},
       {b.call(kCallPrintln, TypeStatement, none, {}), "\n"},
       // Times in units; zero units are skipped.
       {time(TypeTime64, 0), "0"},
-      {time(TypeTime64, 1), "1ps"},
-      {time(TypeTime64, 1500000000000ull), "1s500ms"},
-      {time(TypeTime64, 90061000000000000ull), "1d1h1mn1s"},
       {time(TypeTime64, 86400000000000001ull), "1d1ps"},
       {time(TypeTime64, UINT64_MAX - 1), "213d12h5mn44s73ms709us551ns614ps"},
       {time(TypeTime64, UINT64_MAX), "time64.LAST"},
@@ -122,8 +116,6 @@ TEST_F(PrintTest, StringPrintIntoArrays) {
       {8, R"(x\ny)", {}, "x y\0####"s},
       {8, R"(\'\"\\\0|\q)", {}, "'\"\\| \0##"s},  // \0 gives nothing
       {8, std::string_view("ab\0cd", 5), {}, "ab\0#####"s},
-      {8, "ab%", {}, "ab\0#####"s},
-      {8, R"(ab\)", {}, "ab\0#####"s},
       {8, "%q%d %d", {b.integer(7)}, "7 \0#####"s},
       {32, "%t", {value(TypeTime64, {1500000000000ull})}, "0d0h0mn1s500ms0us0ns0ps\0########"s},
       {16, "%t|%t", {b.s(0), value(TypeDuration64, {uint64_t(-1)})}, "0|time64.LAST\0##"s},
@@ -139,21 +131,18 @@ TEST_F(PrintTest, StringPrintIntoArrays) {
     const uint32_t target = filledArray(capacity);
     runs.emplace_back(target, sprint(b.gvar(target), format, values));
   }
+  const uint32_t small = filledArray(4);
+  N tooLong = sprint(b.gvar(small), "ab%s", {b.str("cdef")});
   load();
   for (size_t i = 0; i < runs.size(); ++i) {
     eval(runs[i].second);
     EXPECT_EQ(text(runs[i].first), std::get<3>(cases[i])) << "format " << std::get<1>(cases[i]);
   }
   EXPECT_EQ(host->printed, "");
-}
-
-TEST_F(PrintTest, StringCopyPastTheTargetFails) {
-  const uint32_t target = filledArray(4);
-  N call = sprint(b.gvar(target), "ab%s", {b.str("cdef")});
-  load();
-  EXPECT_EQ(expectFailure([&] { eval(call); }),
+  // A string value past the target's end fails, the target filled up to it.
+  EXPECT_EQ(expectFailure([&] { eval(tooLong); }),
             "String copy exceeds target_buffer buffer size !\n");
-  EXPECT_EQ(text(target), "abcd");
+  EXPECT_EQ(text(small), "abcd");
 }
 
 TEST_F(PrintTest, StringPrintIntoQueuesAndStacks) {

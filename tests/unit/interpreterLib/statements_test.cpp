@@ -2,6 +2,8 @@
 // set-up of a loaded program.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ASTLib/call_codes.h"
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
@@ -51,69 +53,41 @@ TEST_F(StatementTest, BlocksDeclareAndDiscardTheirLocals) {
   EXPECT_EQ(env->ctx->localVarsIndexes.count.variablesData, 0u);
 }
 
-TEST_F(StatementTest, WhileWithBreakAndContinue) {
-  // while (x < 10) { x = x + 1; if (x == 3) { continue; } if (x == 5) { break; } y = y + 1; }
-  N body = b.block({incr(x), b.if_(equal(b.gvar(x), 3), b.block({b.continue_()})),
-                    b.if_(equal(b.gvar(x), 5), b.block({b.break_()})), incr(y)});
-  N loop = b.while_(less(b.gvar(x), 10), body);
+TEST_F(StatementTest, ControlFlow) {
+  // for (x = 0; x < 4; x = x + 1) { var uint8 t = 1; y = y + t; continue; y = y + 100; }
+  N forBody = b.block({b.assign(b.gvar(y), b.op(PLUS_OP, TypeUInt32, b.gvar(y), b.local(0))),
+                       b.continue_(), incr(y, 100)},
+                      {b.varDecl(TypeUInt8, "t", b.integer(1))});
+  // Each statement runs from x = y = 0; the expected x and y follow it.
+  const std::tuple<N, uint64_t, uint64_t> cases[] = {
+      // while (x < 10) { x = x + 1; if (x == 3) { continue; } if (x == 5) { break; } y = y + 1; }
+      {b.while_(less(b.gvar(x), 10),
+                b.block({incr(x), b.if_(equal(b.gvar(x), 3), b.block({b.continue_()})),
+                         b.if_(equal(b.gvar(x), 5), b.block({b.break_()})), incr(y)})),
+       5, 3},
+      // The loop keeps its scope from one iteration to the next.
+      {b.for_(b.assign(b.gvar(x), b.integer(0)), less(b.gvar(x), 4), incr(x), forBody), 4, 4},
+      {b.for_(b.assign(b.gvar(y), b.integer(42)), b.boolean(false), incr(x), forBody), 0, 42},
+      // A break inside a named block reaches the loop.
+      {b.while_(less(b.gvar(x), 10),
+                b.block({incr(x), b.namedBlock("inner", b.block({b.break_()})), incr(y)})),
+       1, 0},
+      {b.if_(b.boolean(false), b.block({incr(x)})), 0, 0},
+      {b.if_(b.boolean(false), b.block({incr(x)}), b.block({incr(y)})), 0, 1},
+      {b.userAnnotation(b.block({incr(x)})), 0, 0},  // not run
+      {b.timeAnnotation(b.block({incr(y)})), 0, 1},
+  };
   load();
-  EXPECT_EQ(exec(loop), 0u);
-  EXPECT_EQ(globalU64(x), 5u);
-  EXPECT_EQ(globalU64(y), 3u);  // x = 1, 2, 4
-  EXPECT_EQ(env->ctx->stack_used, 0u);
-}
-
-TEST_F(StatementTest, ForLoopsKeepTheirScopeFromOneIterationToTheNext) {
-  // for (x = 0; x < 4; x = x + 1) { var uint8 t = 1; y = y + t; continue; }
-  N body = b.block({b.assign(b.gvar(y), b.op(PLUS_OP, TypeUInt32, b.gvar(y), b.local(0))),
-                    b.continue_(), incr(y, 100)},
-                   {b.varDecl(TypeUInt8, "t", b.integer(1))});
-  N loop = b.for_(b.assign(b.gvar(x), b.integer(0)), less(b.gvar(x), 4), incr(x), body);
-  N never = b.for_(b.assign(b.gvar(y), b.integer(42)), b.boolean(false), incr(x), body);
-  load();
-  exec(loop);
-  EXPECT_EQ(globalU64(x), 4u);
-  EXPECT_EQ(globalU64(y), 4u);
-  EXPECT_EQ(localCount(), 0u);
-  exec(never);
-  EXPECT_EQ(globalU64(y), 42u);  // only the init ran
-  EXPECT_EQ(globalU64(x), 4u);
-}
-
-TEST_F(StatementTest, IfWithoutElseAndUserAnnotations) {
-  N noElse = b.if_(b.boolean(false), b.block({incr(x)}));
-  N withElse = b.if_(b.boolean(false), b.block({incr(x)}), b.block({incr(y)}));
-  N ignored = b.userAnnotation(b.block({incr(x)}));
-  N timed = b.timeAnnotation(b.block({incr(y)}));
-  load();
-  EXPECT_EQ(exec(noElse), 0u);
-  exec(withElse);
-  exec(ignored);
-  exec(timed);
-  EXPECT_EQ(globalU64(x), 0u);
-  EXPECT_EQ(globalU64(y), 2u);
-}
-
-TEST_F(StatementTest, BreakInsideNamedBlocksReachesTheLoop) {
-  N body = b.block({incr(x), b.namedBlock("inner", b.block({b.break_()})), incr(y)});
-  N loop = b.while_(less(b.gvar(x), 10), body);
-  load();
-  exec(loop);
-  EXPECT_EQ(globalU64(x), 1u);
-  EXPECT_EQ(globalU64(y), 0u);
-}
-
-TEST_F(StatementTest, NamedBlocksChargeTheirExecutionTime) {
-  // work: { work.execution_time = 5 ms; }   then a block that sets nothing
-  N charged = b.namedBlock(
-      "work", b.block({b.assign(b.field(b.local(0), TypeNamedBlock, "execution_time"), b.ms(5))}));
-  N free = b.namedBlock("idle", b.block({incr(x)}));
-  load();
-  exec(charged);
-  EXPECT_EQ(env_getLocalTime(env.get()), 5000000000ull);
-  exec(free);
-  EXPECT_EQ(env_getLocalTime(env.get()), 5000000000ull);
-  EXPECT_EQ(localCount(), 0u);
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const auto& [statement, wantX, wantY] = cases[k];
+    SCOPED_TRACE(k);
+    global(x).value->u64 = 0;
+    global(y).value->u64 = 0;
+    EXPECT_EQ(exec(statement), 0u);
+    EXPECT_EQ(globalU64(x), wantX);
+    EXPECT_EQ(globalU64(y), wantY);
+    EXPECT_EQ(localCount(), 0u);
+  }
 }
 
 TEST_F(StatementTest, ParametersByCopyAndByReference) {
@@ -163,7 +137,7 @@ TEST_F(StatementTest, NestedCallsKeepTheCallersOperands) {
 }
 
 TEST_F(StatementTest, FunctionsWithEvaluatedValues) {
-  const uint32_t f = b.function("finally", {}, b.block({incr(x, 5)}));
+  b.function("finally", {}, b.block({incr(x, 5)}));
   const uint32_t g = b.function("finally", {{Dir::In, TypeUInt32, "a"}},
                                 b.block({b.assign(b.gvar(x), b.local(0))}));
   load();
@@ -184,7 +158,6 @@ TEST_F(StatementTest, FunctionsWithEvaluatedValues) {
   const TaggedValue arg{&cell, TypeUInt32, NO_ID};
   interp_callFunction(env.get(), g, &arg);
   EXPECT_EQ(globalU64(x), 33u);
-  (void)f;
 }
 
 TEST_F(StatementTest, LocalTableLimitEndsTheRun) {
@@ -220,8 +193,8 @@ TEST(EngineLoad, InstancesGetTheirInitialValues) {
   const uint32_t node = b.process("Node", {.statics = {{"n", TypeUInt8, {4}}},
                                            .subs = {{"s1", leaf}, {"s2", leaf}},
                                            .states = {{"first", none}, {"second", none}}});
-  const uint32_t top = b.instance("top", node);
-  const uint32_t other = b.instance("other", leaf);
+  b.instance("top", node);
+  b.instance("other", leaf);
   auto env = interp_create();
   interp_set_start_pid(env.get(), 100);
   interp_load_from_program(env.get(), b.build());
@@ -254,6 +227,4 @@ TEST(EngineLoad, InstancesGetTheirInitialValues) {
   EXPECT_EQ(p->processStaticVariableTable[2].value->u64, 4u);  // own static after the subs
   EXPECT_STREQ(TaggedValue_toString(p, interp_knownField(e, system, kField_System_sched_policy)),
                "FIFO");
-  (void)top;
-  (void)other;
 }

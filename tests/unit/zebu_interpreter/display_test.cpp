@@ -53,7 +53,6 @@ TEST_F(DisplayTest, Values) {
       {TypeSInt8, {0xFF}, "-1"},
       {TypeUInt8, {255}, "255"},
       {TypeSInt16, {0x8000}, "-32768"},
-      {TypeUInt16, {65535}, "65535"},
       {TypeSInt32, {0xFFFFFFFF}, "-1"},
       {TypeUInt32, {4294967295u}, "4294967295"},
       {TypeSInt64, {0x8000000000000000ull}, "-9223372036854775808"},
@@ -65,7 +64,6 @@ TEST_F(DisplayTest, Values) {
       {color, {0}, "NULL"},
       {color, {b.enumValue(color, "GREEN")}, "Color.GREEN"},
       {TypeTime64, {1500000000000ull}, "1s500ms"},
-      {TypeDuration64, {0}, "0"},
       {TypeTime, {5}, ""},  // the literal types print nothing
   };
   std::vector<uint32_t> globals;
