@@ -546,12 +546,16 @@ uint32_t paramOp(const TypeRecord& t, Dir dir) {
 }
 }  // namespace
 
-uint32_t ProgramBuilder::function(std::string name, std::vector<Param> params, N body) {
-  std::vector<N> paramNodes;
+N ProgramBuilder::parameters(const std::vector<Param>& params) {
+  std::vector<N> nodes;
   for (const Param& p : params) {
-    paramNodes.push_back(node(paramOp(type(p.type), p.dir), p.type, node(SYM, symbol(p.name))));
+    nodes.push_back(node(paramOp(type(p.type), p.dir), p.type, node(SYM, symbol(p.name))));
   }
-  N paramList = list(paramNodes);
+  return list(nodes);
+}
+
+uint32_t ProgramBuilder::function(std::string name, std::vector<Param> params, N body) {
+  N paramList = parameters(params);
   impl_->definitions.push_back(node(FUNCTION_DECLARATION, 0u, paramList, body));
   impl_->functions.push_back({symbol(name), {paramList.id, body.id}});
   return static_cast<uint32_t>(impl_->functions.size() - 1);
@@ -559,10 +563,6 @@ uint32_t ProgramBuilder::function(std::string name, std::vector<Param> params, N
 
 uint32_t ProgramBuilder::process(std::string name, ProcessSpec shape) {
   const auto defId = static_cast<uint32_t>(impl_->processes.size());
-  std::vector<N> paramNodes;
-  for (const Param& p : shape.params) {
-    paramNodes.push_back(node(paramOp(type(p.type), p.dir), p.type, node(SYM, symbol(p.name))));
-  }
   std::vector<N> staticNodes;
   for (const StaticVar& v : shape.statics) {
     staticNodes.push_back(node(STATIC_VARIABLE_DECL_OP, v.type, node(SYM, symbol(v.name))));
@@ -604,7 +604,7 @@ uint32_t ProgramBuilder::process(std::string name, ProcessSpec shape) {
   N stateList = list(states);
   N body = list({staticList, subList, localList, shape.common, stateList, shape.finally});
   // list() skips nothing: absent parts stay as empty cells.
-  N paramList = list(paramNodes);
+  N paramList = parameters(shape.params);
   impl_->definitions.push_back(node(PROCESS_DECLARATION, 0u, paramList, body));
 
   Impl::ProcessDesc desc{};

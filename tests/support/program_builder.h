@@ -226,6 +226,7 @@ class ProgramBuilder {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  N parameters(const std::vector<Param>& params);
   uint32_t bufferType(uint32_t kind, uint32_t element, uint32_t size, std::string name,
                       uint32_t storage);
   uint32_t processInstanceType_ = NO_ID;
