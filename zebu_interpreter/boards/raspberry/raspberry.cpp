@@ -16,7 +16,11 @@
 #include "interpreterLib/files.h"
 #include "interpreterLib/interp.h"
 #include "interpreterLib/interp_engine.h"
+#include "zebu_interpreter/boards/linuxmbed/can.h"
+#include "zebu_interpreter/boards/linuxmbed/i2c.h"
+#include "zebu_interpreter/boards/linuxmbed/serial.h"
 #include "zebu_interpreter/boards/raspberry/gpio.h"
+#include "zebu_interpreter/udp.h"
 
 std::array<int32_t, kBoardPinCount> output_pins_varID;
 std::array<int32_t, kBoardPinCount> input_pins_varID;
@@ -144,12 +148,21 @@ int bindByName(InterpEnv* env, const NamePatterns& patterns, uint32_t varId) {
     case Search::kFailed: return kSearchFailureStatus;
     case Search::kNoMatch: break;
   }
-  // One name may be offered to several buses. The I2C, serial and CAN
-  // modules bind their own forms; the board only recognises them.
-  if (search(patterns.i2c, name, matches, "Error on i2c regexec") == Search::kFailed ||
-      search(patterns.tty, name, matches, "Error on tty regexec") == Search::kFailed ||
-      search(patterns.can, name, matches, "Error on CAN regexec") == Search::kFailed) {
-    return kSearchFailureStatus;
+  // One name may be offered to several buses.
+  switch (search(patterns.i2c, name, matches, "Error on i2c regexec")) {
+    case Search::kMatch: init_port_i2c(matches, name, varId); break;
+    case Search::kFailed: return kSearchFailureStatus;
+    case Search::kNoMatch: break;
+  }
+  switch (search(patterns.tty, name, matches, "Error on tty regexec")) {
+    case Search::kMatch: init_serial(matches, name, varId, env); break;
+    case Search::kFailed: return kSearchFailureStatus;
+    case Search::kNoMatch: break;
+  }
+  switch (search(patterns.can, name, matches, "Error on CAN regexec")) {
+    case Search::kMatch: init_port_can(matches, name, varId, env); break;
+    case Search::kFailed: return kSearchFailureStatus;
+    case Search::kNoMatch: break;
   }
   return 0;
 }
@@ -171,14 +184,23 @@ void bindHardwareAnnotations(InterpEnv* env) {
          ast_it_next(it)) {
       statement_execute(env, ast_it_current(it));
     }
+    // Each variable declaration made the next local of the scope; constants
+    // made none.
+    const uint32_t annotated = annotation->value.id.index;
+    uint32_t k = saved.variables;
     for (AST_ListIterator it = ast_it_create(program, AST_left(program, scope)); ast_it_notEnd(it);
          ast_it_next(it)) {
       const AST_Node* decl = ast_it_current(it);
-      if (decl == nullptr) continue;
+      if (decl == nullptr || decl->op == CONSTANT_ARRAY_DECL_OP || decl->op == CONSTANT_DECL_OP ||
+          AST_getVarDeclTypeId(program, decl) >= program->infoProg->n_type) {
+        continue;
+      }
       const uint32_t type = AST_getVarDeclTypeId(program, decl);
-      if (type == udpType || type == udpGroupType) {
-        // A UDP port descriptor of the annotated variable: UDP ports are
-        // bound by the UDP module, not by the pin board.
+      const TaggedValue local = env->data->localVariableTable[k++];
+      if (type == udpType) {
+        board_udp_variable_setup(env, local, annotated);
+      } else if (type == udpGroupType) {
+        board_udp_group_variable_setup(env, local, annotated);
       }
     }
     Variable_restorePrevLocalVarCounts(env, saved);
@@ -195,6 +217,10 @@ void board_init(InterpEnv*) {
   gpio_wiringPiSetup();
   tabpins_init(output_pins_varID);
   tabpins_init(input_pins_varID);
+  i2c_ports_init();
+  serials_init();
+  cans_init();
+  udp_ports_init();
 }
 
 void board_variable_setup(InterpEnv* env) {
@@ -207,6 +233,7 @@ void board_variable_setup(InterpEnv* env) {
     for (uint32_t i = 0; i < n && status == 0; ++i) status = bindByName(env, patterns, i);
   }
   if (status != 0) boardExit(status);
+  i2c_ports_check(env);
 }
 
 namespace {
@@ -243,9 +270,11 @@ void raspberry_sync_output(InterpEnv* env) {
 void board_syncio(InterpEnv* env) {
   raspberry_sync_input(env);
   raspberry_sync_output(env);
-  // The I2C, serial, CAN and UDP ports are bound and exchanged by their own
-  // modules.
+  sync_i2c(env);
   sync_files(env);
+  sync_serials(env);
+  sync_cans(env);
+  sync_udp(env);
 }
 
 void board_syncio_input(InterpEnv* env) {
@@ -286,6 +315,9 @@ void board_delay(InterpEnv* env, uint64_t duration_ps) {
 }
 
 void board_exit(InterpEnv*, uint32_t, uint8_t) {
-  // Pins are never released: they keep their last level. The I2C, serial,
-  // CAN and UDP ports are opened and closed by their own modules.
+  // Pins are never released: they keep their last level.
+  i2c_ports_close();
+  serials_close();
+  cans_close();
+  udp_ports_close();
 }

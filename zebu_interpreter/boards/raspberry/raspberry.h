@@ -6,7 +6,8 @@
 // (N from 0 to 29, the GPIO library's numbering) is bound to that pin; a bool
 // is a digital pin, a uint32 output a software PWM of range 100. Names of the
 // I2C, serial and CAN forms and the UDP descriptors of hardware annotations
-// are recognised here and bound by their bus modules.
+// are recognised here and handed to their bus modules, which the board
+// initialises, synchronises and closes with the pins.
 //
 // The board owns no copy of a value: synchronisation reads and writes the
 // variables' cells directly, so the board's writes are no assignments (no
@@ -45,7 +46,8 @@ void raspberry_sync_input(InterpEnv* env);
 // Bound output variables onto their pins: a bool drives the level, a uint32
 // sets the PWM duty to its value modulo 100.
 void raspberry_sync_output(InterpEnv* env);
-// The synchronisation callback: pin inputs, pin outputs, then files.
+// The synchronisation callback: pin inputs, pin outputs, I2C, files, serial,
+// CAN, UDP.
 void board_syncio(InterpEnv* env);
 // The input synchronisation callback: files only.
 void board_syncio_input(InterpEnv* env);
@@ -56,5 +58,6 @@ uint64_t board_gettime(InterpEnv* env);
 // through signals; flushes standard output first. Below 1 ns it returns at
 // once. A refused sleep is reported through the assert callback.
 void board_delay(InterpEnv* env, uint64_t duration_ps);
-// Called once on every exit path; pins keep their last state.
+// Called once on every exit path: closes the I2C, serial, CAN and UDP ports;
+// pins keep their last state.
 void board_exit(InterpEnv* env, uint32_t line, uint8_t code);

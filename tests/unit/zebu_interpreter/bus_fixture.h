@@ -1,0 +1,72 @@
+// A board with its buses on a fake system-call table, for the I2C, serial,
+// CAN and UDP tests: the program is loaded, its hardware bound and its
+// globals initialised as the driver does, and every system call is recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "interpreterLib/buffer.h"
+#include "interpreterLib/run_control.h"
+#include "tests/support/fake_syscalls.h"
+#include "tests/support/interp_fixture.h"
+#include "zebu_interpreter/boards/raspberry/raspberry.h"
+
+namespace kova_test {
+
+using Calls = std::vector<std::string>;
+using Cells = std::vector<uint64_t>;
+
+struct BusTest : InterpFixture {
+  std::unique_ptr<FakeSysCalls> fake = std::make_unique<FakeSysCalls>();
+
+  void TearDown() override { board_exit(env.get(), 0, 0); }
+
+  // Binds and initialises; returns what binding printed.
+  std::string start() {
+    board_init(env.get());
+    load();
+    std::string printed;
+    {
+      StdoutCapture out;
+      board_variable_setup(env.get());
+      printed = out.text();
+    }
+    interp_init(env.get());
+    return printed;
+  }
+  // One synchronisation; returns what it printed.
+  std::string sync() {
+    StdoutCapture out;
+    board_syncio(env.get());
+    return out.text();
+  }
+  void push(uint32_t channel, Cells element) {
+    element.resize(buffer_getCellStorageSize(env.get(), global(channel)));
+    std::vector<ValueCell> cells(element.size());
+    for (size_t i = 0; i < element.size(); ++i) cells[i].u64 = element[i];
+    channel_push(env.get(), nullptr, global(channel), cells.data());
+  }
+  // Each element's cells, oldest first.
+  std::vector<Cells> contents(uint32_t channel) {
+    std::vector<Cells> elements;
+    const uint32_t width = buffer_getCellStorageSize(env.get(), global(channel));
+    for (uint32_t i = 0; i < channel_count(env.get(), global(channel)); ++i) {
+      const ValueCell* cell = buffer_getIndexValue(env.get(), global(channel), i).value;
+      elements.emplace_back();
+      for (uint32_t k = 0; k < width; ++k) elements.back().push_back(cell[k].u64);
+    }
+    return elements;
+  }
+  // The first cell of each element, oldest first.
+  Cells firstCells(uint32_t channel) {
+    Cells firsts;
+    for (const Cells& element : contents(channel)) firsts.push_back(element[0]);
+    return firsts;
+  }
+};
+
+}  // namespace kova_test
