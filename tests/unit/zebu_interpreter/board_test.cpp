@@ -13,6 +13,7 @@
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/interp_engine.h"
+#include "tests/support/fake_syscalls.h"
 #include "tests/support/interp_fixture.h"
 #include "zebu_interpreter/boards/raspberry/gpio.h"
 #include "zebu_interpreter/boards/raspberry/raspberry.h"
@@ -156,6 +157,7 @@ TEST_F(BoardTest, FailedPwmCreationLeavesThePinUnbound) {
 }
 
 TEST_F(BoardTest, HardwareAnnotationsRunBeforeTheNamesAreBound) {
+  FakeSysCalls sockets;
   b = ProgramBuilder({.udpTypes = true});
   const uint32_t udp = b.typeId("UDP");
   const uint32_t link = b.global("link", TypeUInt32);
@@ -170,7 +172,10 @@ TEST_F(BoardTest, HardwareAnnotationsRunBeforeTheNamesAreBound) {
        b.assign(b.gvar(seen), b.integer(7)), b.assign(b.gvar(led), b.boolean(true))});
   InterpEnv* e = loadBoard();
   const LocalVarsCounts before = Variable_getCurrentLocalVarCounts(e);
-  EXPECT_EQ(bind(), "  => Digital pin found: 6, output\n");
+  // The descriptor reaches the UDP binding, which finds no message channel.
+  EXPECT_EQ(bind(), "Udp Port buffer too small\n  => Digital pin found: 6, output\n");
+  EXPECT_EQ(sockets.calls.at(0), "socket AF_INET SOCK_DGRAM 0");
+  board_exit(e, 0, 0);
   EXPECT_EQ(cell(seen).u64, 7u);
   EXPECT_EQ(cell(skipped).u64, 0u);
   EXPECT_EQ(gpio_sim_level(6), 1);  // bound after the block set its variable

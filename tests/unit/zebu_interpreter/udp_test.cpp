@@ -1,0 +1,227 @@
+// UDP ports: binding from hardware annotations and the exact datagrams on
+// the fake system calls, then a real exchange on the loopback interface.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "tests/unit/zebu_interpreter/bus_fixture.h"
+#include "zebu_interpreter/udp.h"
+
+using namespace kova_test;
+
+namespace {
+
+struct UdpTest : BusTest {
+  UdpTest() { b = ProgramBuilder({.udpTypes = true}); }
+
+  // A queue of messages with `payload` payload cells.
+  uint32_t messages(uint32_t payload, uint32_t capacity = 4) {
+    const uint32_t message =
+        b.structType("Message" + std::to_string(payload),
+                     {{"address", b.arrayType(TypeUInt8, 4)},
+                      {"length", TypeUInt16},
+                      {"payload", b.arrayType(TypeUInt8, payload)}});
+    return b.queueType(message, capacity);
+  }
+  // The hardware annotation of `var`: a port, then optionally a group.
+  void annotate(uint32_t var, std::optional<uint32_t> port, const char* direction,
+                std::optional<uint32_t> group = {}) {
+    const uint32_t udp = b.typeId("UDP"), udpGroup = b.typeId("UDP_Group");
+    std::vector<N> declarations, statements;
+    if (port) {
+      declarations.push_back(b.varDecl(udp, "port"));
+      statements.push_back(b.assign(b.field(b.local(0), udp, "port"), b.integer(*port)));
+      statements.push_back(b.assign(b.field(b.local(0), udp, "direction"),
+                                    b.enumLit(b.typeId("Hw_Direction"), direction)));
+    }
+    if (group) {
+      const uint32_t local = static_cast<uint32_t>(declarations.size());
+      declarations.push_back(b.varDecl(udpGroup, "group"));
+      statements.push_back(
+          b.assign(b.field(b.local(local), udpGroup, "address"), b.integer(*group)));
+    }
+    b.hardwareAnnotation(var, declarations, statements);
+  }
+};
+
+// An address as the program writes a group: its bytes in memory order.
+uint32_t group(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return a | b << 8 | c << 16 | uint32_t{d} << 24;
+}
+
+// A message's cells; the payload is padded with zeros to `cells` cells.
+Cells message(Cells address, uint64_t length, const std::string& payload, size_t cells = 0) {
+  Cells all = address;
+  all.push_back(length);
+  for (const char c : payload) all.push_back(static_cast<uint8_t>(c));
+  all.resize(std::max(all.size(), kUdpHeaderCells + cells));
+  return all;
+}
+
+}  // namespace
+
+TEST_F(UdpTest, BindingOpensInputsAndOutputsAndJoinsGroups) {
+  const uint32_t queue = messages(8);
+  annotate(b.global("rx", queue), 5000, "HW_INPUT", group(239, 1, 2, 3));
+  annotate(b.global("tx", queue), 6000, "HW_OUTPUT");
+  annotate(b.global("lonely", queue), std::nullopt, "", group(239, 9, 9, 9));
+  annotate(b.global("tiny", b.queueType(TypeUInt8, 4)), 6001, "HW_OUTPUT");
+  annotate(b.global("nosocket", queue), 6002, "HW_OUTPUT");
+  annotate(b.global("taken", queue), 5001, "HW_INPUT");
+  fake->script("socket", {.result = 100});
+  fake->script("socket", {.result = 101});
+  fake->script("socket", {.result = 102});
+  fake->script("socket", {.result = -1, .error = EMFILE});
+  fake->script("bind", {});
+  fake->script("bind", {.result = -1, .error = EADDRINUSE});
+  EXPECT_EQ(start(), "Udp Port buffer too small\n*** ERROR - socket() failed \nERROR on binding");
+  EXPECT_EQ(fake->take(),
+            (Calls{"socket AF_INET SOCK_DGRAM 0", "fcntl 100 F_GETFL",
+                   "fcntl 100 F_SETFL O_RDWR|O_NONBLOCK", "setsockopt 100 SO_REUSEADDR 1",
+                   "bind 100 0.0.0.0:5000", "setsockopt 100 IP_ADD_MEMBERSHIP 239.1.2.3 0.0.0.0",
+                   "socket AF_INET SOCK_DGRAM 0", "setsockopt 101 SO_BROADCAST 1",
+                   "socket AF_INET SOCK_DGRAM 0", "setsockopt 102 SO_BROADCAST 1",
+                   "socket AF_INET SOCK_DGRAM 0", "socket AF_INET SOCK_DGRAM 0",
+                   "fcntl 103 F_GETFL", "fcntl 103 F_SETFL O_RDWR|O_NONBLOCK",
+                   "setsockopt 103 SO_REUSEADDR 1", "bind 103 0.0.0.0:5001"}));
+  // The port with too small messages never exchanges; the one whose binding
+  // failed still listens, in vain.
+  EXPECT_EQ(sync(), "");
+  EXPECT_EQ(fake->take(), (Calls{"recvfrom 100 8", "recvfrom 103 8"}));
+  board_exit(env.get(), 0, 0);
+  EXPECT_EQ(fake->take(), (Calls{"close 100", "close 101", "close 102", "close 103"}));
+}
+
+TEST_F(UdpTest, EveryPushedMessageGoesOutCutToItsCapacity) {
+  const uint32_t tx = b.global("tx", messages(4));
+  annotate(tx, 5000, "HW_OUTPUT");
+  start();
+  push(tx, message({127, 0, 0, 255}, 3, "abcd"));
+  push(tx, message({127, 0, 0, 7}, 9, "wxyz"));
+  push(tx, message({127, 0, 0, 8}, 1, "lost"));
+  push(tx, message({127, 0, 0, 9}, 0, ""));
+  fake->script("sendto", {});
+  fake->script("sendto", {});
+  fake->script("sendto", {.result = -1, .error = ENETUNREACH});
+  fake->take();
+  EXPECT_EQ(sync(), "");
+  EXPECT_EQ(fake->take(),
+            (Calls{"sendto 100 127.0.0.255:5000 [61 62 63]", "sendto 100 127.0.0.7:5000 [77 78 79 7a]",
+                   "sendto 100 127.0.0.8:5000 [6c]", "sendto 100 127.0.0.9:5000 []"}));
+  EXPECT_TRUE(contents(tx).empty());
+}
+
+TEST_F(UdpTest, NoDatagramExceeds65529Bytes) {
+  const uint32_t tx = b.global("tx", messages(kUdpMaxPayload + 1, 1));
+  annotate(tx, 5000, "HW_OUTPUT");
+  start();
+  push(tx, message({127, 0, 0, 1}, 65535, std::string(kUdpMaxPayload + 1, 'x')));
+  fake->take();
+  sync();
+  const Calls calls = fake->take();
+  ASSERT_EQ(calls.size(), 1u);
+  const std::string head = "sendto 100 127.0.0.1:5000 [";
+  EXPECT_EQ(calls[0].compare(0, head.size(), head), 0);
+  EXPECT_EQ(calls[0].size(), head.size() + 3 * kUdpMaxPayload);  // "78 " each, "]" for the last
+}
+
+TEST_F(UdpTest, AnInputPortTakesOneDatagramPerSynchronisation) {
+  const uint32_t rx = b.global("rx", messages(4));
+  annotate(rx, 5000, "HW_INPUT");
+  start();
+  fake->script("recvfrom", {.bytes = {'h', 'e', 'l', 'l', 'o'}, .from = "127.0.0.9"});
+  fake->script("recvfrom", {.bytes = {'h', 'i'}, .from = "127.1.2.3"});
+  fake->take();
+  for (int i = 0; i < 3; ++i) sync();
+  EXPECT_EQ(fake->take(), Calls(3, "recvfrom 100 4"));
+  // The sender's address, the length received, the payload cut to the
+  // capacity, the rest of the payload cleared.
+  EXPECT_EQ(contents(rx), (std::vector<Cells>{message({127, 0, 0, 9}, 4, "hell"),
+                                              message({127, 1, 2, 3}, 2, "hi", 4)}));
+}
+
+TEST_F(UdpTest, TheTableHoldsTenPorts) {
+  const uint32_t queue = messages(2);
+  for (int i = 0; i < 11; ++i) {
+    annotate(b.global("tx" + std::to_string(i), queue), 7000 + i, "HW_OUTPUT");
+  }
+  EXPECT_EQ(start(), "not enough sockets \n");
+  EXPECT_EQ(socket_num, kUdpPortCount);
+  EXPECT_EQ(fake->take().size(), 2 * kUdpPortCount);  // socket and SO_BROADCAST, ten times
+}
+
+TEST_F(UdpTest, AGroupThatCannotBeJoinedEndsTheProcess) {
+  annotate(b.global("rx", messages(4)), 5000, "HW_INPUT", group(239, 1, 2, 3));
+  fake->script("setsockopt", {});
+  fake->script("setsockopt", {.result = -1, .error = ENODEV});
+  EXPECT_EXIT(start(), testing::ExitedWithCode(1), "^setsockopt: No such device\n$");
+}
+
+namespace {
+
+// A port no one listens on now, found by binding port 0.
+uint16_t freePort() {
+  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  return ntohs(address.sin_port);
+}
+
+bool readable(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  return poll(&ready, 1, 2000) == 1;
+}
+
+}  // namespace
+
+TEST_F(UdpTest, ExchangesDatagramsOnTheLoopbackInterface) {
+  fake.reset();
+  const uint16_t port = freePort();
+  ASSERT_NE(port, 0);
+  const uint32_t rx = b.global("rx", messages(8));
+  const uint32_t tx = b.global("tx", messages(8));
+  annotate(rx, port, "HW_INPUT");
+  annotate(tx, port, "HW_OUTPUT");
+  EXPECT_EQ(start(), "");
+  ASSERT_EQ(socket_num, 2u);
+  const int listening = socket_ports[0].fd;
+
+  // From the program's output port to its own input port.
+  push(tx, message({127, 0, 0, 1}, 4, "ping"));
+  sync();
+  ASSERT_TRUE(readable(listening));
+  sync();
+  EXPECT_EQ(contents(rx), (std::vector<Cells>{message({127, 0, 0, 1}, 4, "ping", 8)}));
+
+  // From another socket: two datagrams come in at one per synchronisation.
+  const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(port);
+  for (const char* text : {"first", "second"}) {
+    ASSERT_EQ(sendto(sender, text, std::strlen(text), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to),
+              static_cast<ssize_t>(std::strlen(text)));
+  }
+  close(sender);
+  ASSERT_TRUE(readable(listening));
+  sync();
+  ASSERT_EQ(contents(rx).size(), 2u);
+  EXPECT_EQ(contents(rx)[1], message({127, 0, 0, 1}, 5, "first", 8));
+  ASSERT_TRUE(readable(listening));
+  sync();
+  ASSERT_EQ(contents(rx).size(), 3u);
+  EXPECT_EQ(contents(rx)[2], message({127, 0, 0, 1}, 6, "second", 8));
+}
