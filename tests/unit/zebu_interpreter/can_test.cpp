@@ -1,10 +1,11 @@
 // CAN interfaces on the fake system calls: binding, the 16-byte wire frames,
 // refused writes retried, and every waiting frame received.
+#include "zebu_interpreter/boards/linuxmbed/can.h"
+
 #include <cerrno>
 #include <cstring>
 
 #include "tests/unit/zebu_interpreter/bus_fixture.h"
-#include "zebu_interpreter/boards/linuxmbed/can.h"
 
 using namespace kova_test;
 
@@ -12,17 +13,17 @@ namespace {
 
 struct CanTest : BusTest {
   uint32_t frames(uint32_t capacity) {
-    const uint32_t frame = b.structType("Can_Frame", {{"identifier", TypeUInt32},
-                                                      {"dlc", TypeUInt8},
-                                                      {"data", b.arrayType(TypeUInt8, 8)}});
+    const uint32_t frame = b.structType(
+        "Can_Frame",
+        {{"identifier", TypeUInt32}, {"dlc", TypeUInt8}, {"data", b.arrayType(TypeUInt8, 8)}});
     return b.queueType(frame, capacity);
   }
 };
 
 // A received wire frame: identifier little-endian, dlc, padding, data.
 std::vector<uint8_t> wire(uint32_t id, uint8_t dlc, std::vector<uint8_t> data) {
-  std::vector<uint8_t> bytes = {uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), uint8_t(id >> 24),
-                                dlc,         0,                0,                 0};
+  std::vector<uint8_t> bytes = {
+      uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), uint8_t(id >> 24), dlc, 0, 0, 0};
   data.resize(8);
   bytes.insert(bytes.end(), data.begin(), data.end());
   return bytes;

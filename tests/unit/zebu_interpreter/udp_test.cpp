@@ -1,5 +1,7 @@
 // UDP ports: binding from hardware annotations and the exact datagrams on
 // the fake system calls, then a real exchange on the loopback interface.
+#include "zebu_interpreter/udp.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,7 +13,6 @@
 #include <optional>
 
 #include "tests/unit/zebu_interpreter/bus_fixture.h"
-#include "zebu_interpreter/udp.h"
 
 using namespace kova_test;
 
@@ -22,11 +23,10 @@ struct UdpTest : BusTest {
 
   // A queue of messages with `payload` payload cells.
   uint32_t messages(uint32_t payload, uint32_t capacity = 4) {
-    const uint32_t message =
-        b.structType("Message" + std::to_string(payload),
-                     {{"address", b.arrayType(TypeUInt8, 4)},
-                      {"length", TypeUInt16},
-                      {"payload", b.arrayType(TypeUInt8, payload)}});
+    const uint32_t message = b.structType("Message" + std::to_string(payload),
+                                          {{"address", b.arrayType(TypeUInt8, 4)},
+                                           {"length", TypeUInt16},
+                                           {"payload", b.arrayType(TypeUInt8, payload)}});
     return b.queueType(message, capacity);
   }
   // The hardware annotation of `var`: a port, then optionally a group.
@@ -111,9 +111,10 @@ TEST_F(UdpTest, EveryPushedMessageGoesOutCutToItsCapacity) {
   fake->script("sendto", {.result = -1, .error = ENETUNREACH});
   fake->take();
   EXPECT_EQ(sync(), "");
-  EXPECT_EQ(fake->take(),
-            (Calls{"sendto 100 127.0.0.255:5000 [61 62 63]", "sendto 100 127.0.0.7:5000 [77 78 79 7a]",
-                   "sendto 100 127.0.0.8:5000 [6c]", "sendto 100 127.0.0.9:5000 []"}));
+  EXPECT_EQ(
+      fake->take(),
+      (Calls{"sendto 100 127.0.0.255:5000 [61 62 63]", "sendto 100 127.0.0.7:5000 [77 78 79 7a]",
+             "sendto 100 127.0.0.8:5000 [6c]", "sendto 100 127.0.0.9:5000 []"}));
   EXPECT_TRUE(contents(tx).empty());
 }
 
@@ -211,9 +212,9 @@ TEST_F(UdpTest, ExchangesDatagramsOnTheLoopbackInterface) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   to.sin_port = htons(port);
   for (const char* text : {"first", "second"}) {
-    ASSERT_EQ(sendto(sender, text, std::strlen(text), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to),
-              static_cast<ssize_t>(std::strlen(text)));
+    ASSERT_EQ(
+        sendto(sender, text, std::strlen(text), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+        static_cast<ssize_t>(std::strlen(text)));
   }
   close(sender);
   ASSERT_TRUE(readable(listening));
