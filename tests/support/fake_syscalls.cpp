@@ -69,7 +69,7 @@ ssize_t fakeRead(int fd, void* buffer, size_t count) {
   Answer answer = answerFor("read", 0);
   if (answer.result < 0) return fail(answer);
   const size_t n = std::min(answer.bytes.size(), count);
-  std::memcpy(buffer, answer.bytes.data(), n);
+  if (n > 0) std::memcpy(buffer, answer.bytes.data(), n);
   return answer.result != 0 ? answer.result : static_cast<ssize_t>(n);
 }
 
@@ -193,7 +193,7 @@ ssize_t fakeRecvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* f
   }
   if (answer.result < 0) return fail(answer);
   const size_t n = std::min(answer.bytes.size(), length);
-  std::memcpy(buffer, answer.bytes.data(), n);
+  if (n > 0) std::memcpy(buffer, answer.bytes.data(), n);
   if (from != nullptr && fromLength != nullptr && *fromLength >= sizeof(sockaddr_in)) {
     auto* in = reinterpret_cast<sockaddr_in*>(from);
     in->sin_family = AF_INET;
