@@ -47,6 +47,10 @@ using FsmChangedCallback = void (*)(InterpEnv* env, TaggedValue instance, uint32
 using ProcessActivationCallback = void (*)(InterpEnv* env, TaggedValue instance, uint32_t event);
 // The scheduler's STARTING_TASK / TASK_FINISHED line for top-level instance i.
 using TaskTraceCallback = void (*)(InterpEnv* env, const char* tag, uint32_t instance);
+// Top-level instance i starts (START) or has finished (END) an activation that
+// fell due at local time `release`; for hosts that record the run.
+using ActivationObserver = void (*)(InterpEnv* env, uint32_t instance, uint32_t event,
+                                    uint64_t release);
 // One operator family: the node's op applied to two raw 8-byte operands.
 using OperatorFunction = uint64_t (*)(InterpEnv* env, const AST_Node* node, uint64_t left,
                                       uint64_t right);
@@ -104,7 +108,8 @@ struct Context {
   RandomCallback random_callback = nullptr;
   RandomSeedCallback random_seed_callback = nullptr;
   InvalidOpCallback invalid_op_callback = nullptr;
-  TaskTraceCallback task_trace_callback = nullptr;  // none: no task lines
+  TaskTraceCallback task_trace_callback = nullptr;   // none: no task lines
+  ActivationObserver activation_observer = nullptr;  // none: nothing records the run
 
   // Evaluation stack. `stack_floor` protects a caller's operands while a
   // nested user function or sub-process runs: statement-boundary resets

@@ -91,6 +91,11 @@ int env_on_task_trace(InterpEnv* env, TaskTraceCallback f) {
   return 1;
 }
 
+int env_on_activation_observer(InterpEnv* env, ActivationObserver f) {
+  env->ctx->activation_observer = f;
+  return 1;
+}
+
 int env_on_variable_change(InterpEnv* env, uint32_t globalId, VarChangeCallback f) {
   if (globalId >= env->program->infoProg->n_globalVariables) return 0;
   env->ctx->var_change_callback[globalId] = orDefault(f, &defaultCallback_varChange);

@@ -30,6 +30,9 @@ int interpreter_on_invalid_op(InterpEnv* env, InvalidOpCallback f);
 // The scheduler calls it around each activation unless the environment is
 // quiet; null: no task lines.
 int env_on_task_trace(InterpEnv* env, TaskTraceCallback f);
+// The scheduler calls it around each top-level activation it runs, quiet or
+// not; null: nothing is called.
+int env_on_activation_observer(InterpEnv* env, ActivationObserver f);
 
 int env_on_variable_change(InterpEnv* env, uint32_t globalId, VarChangeCallback f);
 int env_on_variable_read(InterpEnv* env, uint32_t globalId, VarReadCallback f);

@@ -1,5 +1,6 @@
 #include "interpreterLib/scheduler.h"
 
+#include <csignal>
 #include <cstring>
 
 #include "ASTLib/kova_assert.h"
@@ -14,6 +15,7 @@
 namespace {
 
 uint32_t scheduling_policy = FIFO;
+volatile std::sig_atomic_t stopRequested = 0;
 
 uint32_t instanceCount(const InterpEnv* env) {
   return env->program->infoProg->n_globalProcessInstances;
@@ -55,6 +57,18 @@ void trace(InterpEnv* env, const char* tag, uint32_t i) {
 }
 
 }  // namespace
+
+void scheduler_requestStop() {
+  stopRequested = 1;
+}
+
+bool scheduler_stopRequested() {
+  return stopRequested != 0;
+}
+
+void scheduler_clearStop() {
+  stopRequested = 0;
+}
 
 uint32_t sched_policy_name_to_value(const char* name) {
   if (std::strcmp(name, "FIFO") == 0) return FIFO;
@@ -253,12 +267,15 @@ uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
   for (;;) {
     // Serve every due activation while the clock has not passed the limit.
     for (;;) {
+      if (stopRequested != 0) return 0;
       update_elpased_time(env);
       const int32_t chosen = select(env);
       if (chosen == -1) break;
       const auto i = static_cast<uint32_t>(chosen);
       const bool run = record(env, i).trigger == NO_ID || conditionHolds(env, i);
       const int64_t base = clear_hit(env, i);
+      // Entries count from sched_now, brought up to date just before.
+      const uint64_t release = ctx.sched_now + static_cast<uint64_t>(base);
       if (field(env, i, kField_Process_Instance_period).u64 != 0) {
         update_periodic_process_next_hit(env, i, base);
       }
@@ -266,13 +283,16 @@ uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
       ctx.syncio_callback(env);
       if (run) {
         trace(env, "STARTING_TASK", i);
+        if (ctx.activation_observer != nullptr) ctx.activation_observer(env, i, START, release);
         executeProcess(env, i);
         trace(env, "TASK_FINISHED", i);
+        if (ctx.activation_observer != nullptr) ctx.activation_observer(env, i, END, release);
         ctx.syncio_callback(env);
       }
       update_triggered_process(env);
       if (localNow(env) > until) break;
     }
+    if (stopRequested != 0) return 0;
     update_elpased_time(env);
     update_triggered_process(env);
     uint64_t next = nextProcessHit(env);

@@ -36,8 +36,16 @@ void schedulerResume(InterpEnv* env);
 void update_timers(InterpEnv* env);
 
 // Runs activations until the local clock passes `until` or nothing is due
-// within it; returns the remaining time to the next activation, or 0.
+// within it; returns the remaining time to the next activation, or 0. A stop
+// request ends it at the next activation boundary.
 uint64_t scheduler_run(InterpEnv* env, uint64_t until);
+
+// A request to end the current run at the next activation boundary (and to
+// cut a real-time wait short). Safe to make from a signal handler; it holds
+// until cleared, so every later run returns at once.
+void scheduler_requestStop();
+bool scheduler_stopRequested();
+void scheduler_clearStop();
 
 // The smallest pending entry over all instances, at least 0; INT64_MAX when
 // nothing is pending.

@@ -67,6 +67,16 @@ int getopt_long(int argc, char* const* argv, const char* optstring, const option
 // driver; 's' appears twice, which the parser does not mind.
 inline constexpr char kKovaShortOptions[] = "ahveriqzt:s:p:s:f:F:";
 
+// Values of the long options that have no short form (above every character).
+enum : int {
+  kOptTimeline = 256,
+  kOptVcd,
+  kOptGantt,
+  kOptReport,  // "--report" or "--report=FORMAT"; the driver reads the format itself
+  kOptReportFile,
+  kOptDeadlines,
+};
+
 inline constexpr option kKovaLongOptions[] = {
     {"echo", no_argument, nullptr, 'e'},
     {"time", required_argument, nullptr, 't'},
@@ -80,6 +90,13 @@ inline constexpr option kKovaLongOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"finally-func", required_argument, nullptr, 'f'},
     {"finally-output", required_argument, nullptr, 'F'},
+    // After the others, so that their abbreviations keep their meaning.
+    {"timeline", required_argument, nullptr, kOptTimeline},
+    {"vcd", required_argument, nullptr, kOptVcd},
+    {"gantt", required_argument, nullptr, kOptGantt},
+    {"report", no_argument, nullptr, kOptReport},
+    {"report-file", required_argument, nullptr, kOptReportFile},
+    {"deadlines", no_argument, nullptr, kOptDeadlines},
     {nullptr, 0, nullptr, 0},
 };
 

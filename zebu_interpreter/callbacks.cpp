@@ -16,6 +16,7 @@
 #include "zebu_interpreter/boards/raspberry/raspberry.h"
 #include "zebu_interpreter/display.h"
 #include "zebu_interpreter/interactive.h"
+#include "zebu_interpreter/run_record.h"
 #include "zebu_interpreter/scenario.h"
 
 namespace {
@@ -183,6 +184,7 @@ void callbacks_releaseEnvironment(InterpEnv* env) {
 
 void interp_prepareExit(InterpEnv* env, uint32_t line, uint8_t code) {
   if (isReadingScenario()) closeScenario();
+  run_record_finish(env);
   board_exit(env, line, code);
   callbacks_releaseEnvironment(env);
   std::fflush(stdout);

@@ -37,8 +37,8 @@ void display_stats(InterpEnv* env);
 // The run-time limit the console gets when it opens at the end (ps).
 void callbacks_setRunTime(uint64_t runTime);
 
-// The common end of every exit path: closes the scenario, the ports and the
-// environment.
+// The common end of every exit path: closes the scenario, completes the
+// recording's files, closes the ports and the environment.
 void interp_prepareExit(InterpEnv* env, uint32_t line, uint8_t code);
 // The driver's environment, released by interp_prepareExit, or at once by
 // callbacks_releaseEnvironment (the console's quit).

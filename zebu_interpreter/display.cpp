@@ -55,16 +55,23 @@ void display_time(uint64_t value) {
 
 namespace {
 
-void displayElements(InterpEnv* env, TaggedValue value, const TypeRecord& type) {
+void displayNamed(InterpEnv* env, TaggedValue value);
+
+// `named`: the console's form, fields by name and ", " between elements.
+void displayElements(InterpEnv* env, TaggedValue value, const TypeRecord& type, bool named) {
   const uint32_t cell = Type_getStorageSize(env->program.get(), type.baseType);
   const auto element = [&](uint32_t offset) {
     return TaggedValue{value.value + offset, type.baseType, value.globalId};
   };
   bool first = true;
   const auto show = [&](uint32_t offset) {
-    if (!first) display_program(",");
+    if (!first) display_program(named ? ", " : ",");
     first = false;
-    display_value(env, element(offset));
+    if (named) {
+      displayNamed(env, element(offset));
+    } else {
+      display_value(env, element(offset));
+    }
   };
   switch (type.bufferType) {
     case ARRAY_BUFFER: {
@@ -97,23 +104,54 @@ void displayElements(InterpEnv* env, TaggedValue value, const TypeRecord& type) 
   }
 }
 
-void displayStructure(InterpEnv* env, TaggedValue value, const TypeRecord& type) {
+void displayStructure(InterpEnv* env, TaggedValue value, const TypeRecord& type, bool named) {
   const Program* program = env->program.get();
   display_program("{");
   uint32_t offset = 0;
   bool first = true;
   for (const AST_Node* cell = AST_fromId(program, type.fields); cell != nullptr && cell->op == LIST;
        cell = AST_right(program, cell)) {
-    const uint32_t fieldType = AST_left(program, cell)->value.id.type;
-    if (!first) display_program(",");
+    const AST_Node* field = AST_left(program, cell);
+    const uint32_t fieldType = field->value.id.type;
+    const TaggedValue fieldValue{value.value + offset, fieldType, value.globalId};
+    if (named) {
+      if (!first) display_program(", ");
+      const AST_Node* symbol = AST_left(program, field);
+      display_program("%s = ",
+                      symbol != nullptr ? Symbol_getName(program, symbol->value.id.index) : "?");
+      displayNamed(env, fieldValue);
+    } else {
+      if (!first) display_program(",");
+      display_value(env, fieldValue);
+    }
     first = false;
-    display_value(env, {value.value + offset, fieldType, value.globalId});
     offset += Type_getStorageSize(program, fieldType);
   }
   display_program("}");
 }
 
+void displayNamed(InterpEnv* env, TaggedValue value) {
+  const Program* program = env->program.get();
+  if (value.value == nullptr || value.typeId >= program->infoProg->n_type) return;
+  const TypeRecord& type = program->typeTable[value.typeId];
+  if (type.bufferType != NONE_BUFFER) {
+    display_program("{");
+    displayElements(env, value, type, true);
+    display_program("}");
+  } else if (type.baseType == TypeStructure) {
+    displayStructure(env, value, type, true);
+  } else if (value.typeId == TypeTime) {
+    display_time(value.value->u64);
+  } else {
+    display_value(env, value);
+  }
+}
+
 }  // namespace
+
+void display_valueNamed(InterpEnv* env, TaggedValue value) {
+  displayNamed(env, value);
+}
 
 void display_value(InterpEnv* env, TaggedValue value) {
   const Program* program = env->program.get();
@@ -121,7 +159,7 @@ void display_value(InterpEnv* env, TaggedValue value) {
   const TypeRecord& type = program->typeTable[value.typeId];
   if (type.bufferType != NONE_BUFFER) {
     display_program("{");
-    displayElements(env, value, type);
+    displayElements(env, value, type, false);
     display_program("}");
     return;
   }
@@ -142,7 +180,7 @@ void display_value(InterpEnv* env, TaggedValue value) {
     case TypeBoolean: display_program("%s", c.boolean == 1 ? "true" : "false"); break;
     case TypeF32: display_program("%f", static_cast<double>(c.f32)); break;
     case TypeF64: display_program("%f", c.f64); break;
-    case TypeStructure: displayStructure(env, value, type); break;
+    case TypeStructure: displayStructure(env, value, type, false); break;
     case TypeEnum:
       if (c.u32 == 0) {
         display_program("NULL");

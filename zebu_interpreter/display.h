@@ -27,6 +27,10 @@ uint64_t time_cut_sub_second(uint64_t ps);
 // Any value: buffers as {a,b}, structures as {f1,f2}, numbers, times in unit
 // form, booleans, enumerations as Type.LITERAL (NULL for 0).
 void display_value(InterpEnv* env, TaggedValue value);
+// The console's form of a value: structure fields by name
+// ({period = 100ms, priority = 0, ...}), ", " between elements, time
+// literals in unit form.
+void display_valueNamed(InterpEnv* env, TaggedValue value);
 // The STATE line of an instance and one line per static variable, nested
 // sub-process instances in place.
 void display_state(InterpEnv* env, TaggedValue instance);

@@ -12,9 +12,12 @@
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/run_control.h"
+#include "interpreterLib/scheduler.h"
 #include "parserLib/parser_data.h"
 #include "zebu_interpreter/callbacks.h"
+#include "zebu_interpreter/console_input.h"
 #include "zebu_interpreter/display.h"
+#include "zebu_interpreter/run_record.h"
 
 namespace {
 
@@ -22,7 +25,6 @@ bool interactiveMode = false;
 bool exitImmediately = false;
 bool echoInput = false;
 
-constexpr size_t kLineSize = 2048;
 constexpr uint64_t kMsToPs = 1000000000ull;
 
 bool endsWord(char c) {
@@ -118,6 +120,58 @@ bool runWithArgument(InterpEnv* env, const char* p, uint64_t limit) {
   return relative ? interactive_runFor(env, time, limit) : interactive_runUntil(env, time, limit);
 }
 
+// What a typed line compiled to is a statement, not a value to show.
+bool isStatement(const AST_Node* root) {
+  switch (root->op) {
+    case ASSIGN_OP:
+    case BLOCK_OP:
+    case BLOCK_OP_10:
+    case BLOCK_OP_11:
+    case IF_OP:
+    case WHILE_OP:
+    case FOR_OP:
+    case LOOPOVER_OP:
+    case NAMED_BLOCK_OP:
+    case BREAK_OP:
+    case CONTINUE_OP:
+    case TIME_ANNOTATION:
+    case USER_ANNOTATION: return true;
+    default: return false;
+  }
+}
+
+bool hasValue(const Program* program, TaggedValue value) {
+  return value.value != nullptr && value.typeId < program->infoProg->n_type &&
+         (value.typeId < TypePrimitive || value.typeId >= kBuiltinTypeCount);
+}
+
+// "?EXPRESSION": its value in the console's form; "?" alone: every global
+// variable as "name = value".
+void showValue(InterpEnv* env, const char* p) {
+  const Program* program = env->program.get();
+  const char* end = p + std::strlen(p);
+  while (end > p && std::isspace(static_cast<unsigned char>(end[-1]))) --end;
+  const std::string expression(p, end);
+  if (expression.empty()) {
+    for (uint32_t g = 0; g < program->infoProg->n_globalVariables; ++g) {
+      display_program("%s = ", GlobalVariable_getName(program, g));
+      display_valueNamed(env, program->globalVariableTable[g]);
+      display_program("\n");
+    }
+    return;
+  }
+  const CompiledLine line(env);
+  const AST_Node* root = console_compile(env, ("$ " + expression).c_str());
+  if (root == nullptr || isStatement(root)) {
+    display_program("Unrecognized expression \"%s\"\n", expression.c_str());
+    return;
+  }
+  const TaggedValue value = expr_execute(env, root);
+  if (hasValue(program, value)) display_valueNamed(env, value);
+  display_program("\n");
+  interpStack_reset(env);
+}
+
 }  // namespace
 
 void enableInteractiveMode() {
@@ -143,13 +197,20 @@ void setEchoInput(bool on) {
 }
 
 void interactive(InterpEnv* env, uint64_t limit) {
-  char line[kLineSize];
+  std::string line;
   while (interactBeforeExit()) {
-    display_program(">> ");
-    std::fflush(stdout);
-    if (std::fgets(line, sizeof line, stdin) == nullptr) break;
-    if (echoInput) display_program("%s", line);
-    interactive_exec(env, line, limit);
+    const ConsoleRead read = console_readLine(env, ">> ", &line);
+    if (read == ConsoleRead::kEnd) break;
+    if (read == ConsoleRead::kLine) {
+      if (echoInput) display_program("%s", line.c_str());
+      interactive_exec(env, line.c_str(), limit);
+    }
+    if (!scheduler_stopRequested()) continue;
+    // Ctrl-C: on a terminal it only stops the run (or drops the line being
+    // typed) and the prompt comes back; otherwise the caller ends the process.
+    if (!console_isTerminal()) break;
+    scheduler_clearStop();
+    display_program("\n");
   }
 }
 
@@ -188,6 +249,10 @@ bool interactive_exec(InterpEnv* env, const char* line, uint64_t limit) {
     p = end;
   }
   p = skipSpace(p);
+  if (*p == '?') {
+    showValue(env, p + 1);
+    return result;
+  }
   const char* wordEnd = p;
   while (!endsWord(*wordEnd) && *wordEnd != '.' && *wordEnd != '=') ++wordEnd;
   const std::string word(p, wordEnd);
@@ -206,7 +271,8 @@ bool interactive_exec(InterpEnv* env, const char* line, uint64_t limit) {
   if (word == "step") {
     interp_step(env);
   } else if (word == "stop" || word == "quit" || word == "exit" || word == "close") {
-    // At once: no EXIT line, no statistics.
+    // At once: no EXIT line, no statistics; the files asked for are completed.
+    run_record_finish(env);
     std::fflush(stdout);
     callbacks_releaseEnvironment(env);
     std::exit(0);
@@ -228,6 +294,14 @@ bool interactive_exec(InterpEnv* env, const char* line, uint64_t limit) {
     const AST_Node* root = console_compile(env, ("$ " + std::string(p)).c_str());
     if (root == nullptr) {
       display_program("Unrecognized command \"%s\"\n", word.c_str());
+    } else if (console_isTerminal() && !isStatement(root)) {
+      // Typed by hand, an expression shows its value.
+      const TaggedValue value = expr_execute(env, root);
+      if (hasValue(env->program.get(), value)) {
+        display_valueNamed(env, value);
+        display_program("\n");
+      }
+      interpStack_reset(env);
     } else {
       statement_execute(env, root);
       interpStack_reset(env);
@@ -241,11 +315,15 @@ void interactive_setQuietMode(InterpEnv* env, bool quiet) {
     env_on_any_state_changed(env, nullptr);
     env_on_any_variable_change(env, nullptr);
     env_on_any_variable_read(env, nullptr);
+    env_on_task_trace(env, nullptr);
+    run_record_setTrace(env, true);
     display_program("Quiet mode enabled\n");
   } else {
     env_on_any_state_changed(env, callback_state_changed);
     env_on_any_variable_change(env, callback_var_change);
     env_on_any_variable_read(env, callback_var_read);
+    env_on_task_trace(env, callback_task_trace);
+    run_record_setTrace(env, false);
     display_program("Quiet mode disabled\n");
   }
 }

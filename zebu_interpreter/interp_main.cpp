@@ -1,8 +1,14 @@
 // kova: loads a compiled Kova program and runs it, in simulated or real time,
 // with a time-stamped trace, scenario files and an interactive console.
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "ASTLib/default_callback.h"
@@ -11,11 +17,13 @@
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/run_control.h"
+#include "interpreterLib/scheduler.h"
 #include "optionsLib/options.h"
 #include "zebu_interpreter/boards/raspberry/raspberry.h"
 #include "zebu_interpreter/callbacks.h"
 #include "zebu_interpreter/display.h"
 #include "zebu_interpreter/interactive.h"
+#include "zebu_interpreter/run_record.h"
 #include "zebu_interpreter/scenario.h"
 
 namespace {
@@ -31,8 +39,26 @@ bool finally_file_failed = false;
 constexpr uint64_t kNoLimit = 0xFFFFFFFFFFFFFFFFull;
 constexpr const char* kVersion = "1.24.2018-02-23-11-00";
 
+constexpr uint64_t kPsPerMs = 1000000000ull;
+// The largest -t whose picoseconds fit in 64 bits.
+constexpr uint64_t kMaxTimeMs = UINT64_MAX / kPsPerMs;
+
 uint64_t time_ms_to_ps(uint64_t ms) {
-  return ms * 1000000000ull;
+  return ms * kPsPerMs;
+}
+
+// A whole number of milliseconds, decimal digits only, that fits.
+bool parseMilliseconds(const char* text, uint64_t* ms) {
+  uint64_t value = 0;
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    const auto digit = static_cast<uint64_t>(*text - '0');
+    if (value > (kMaxTimeMs - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *ms = value;
+  return true;
 }
 
 void interp_usage(char** argv) {
@@ -65,14 +91,86 @@ void interp_usage(char** argv) {
   display_program("\n");
 }
 
+// Only a flag: the scheduler stops at the next activation boundary, a
+// real-time wait and the console's wait for input end, and the driver then
+// leaves through the normal exit path, so no output is cut short. A second
+// interrupt before the first was acted on (an activation that never ends)
+// ends the process at once.
 void handle_signal(int signal) {
-  if (signal != SIGINT) {
-    display_debug("Caught wrong signal: %d\n", signal);
+  if (signal != SIGINT) return;
+  if (scheduler_stopRequested()) {
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
     return;
   }
+  scheduler_requestStop();
+}
+
+// The end after an interrupt: the EXIT line, no console, no final function.
+void exitIfInterrupted(InterpEnv* env) {
+  if (!scheduler_stopRequested()) return;
   display_debug("Caught SIGINT, exiting now\n");
   disableInteractiveMode();
-  callback_exit(interp_env, 0, 0);
+  callback_exit(env, 0, 0);
+}
+
+// `kova -`: the program comes whole from standard input into an anonymous
+// file, which the reader opens by its /proc name (it may seek).
+std::string programFromStdin(int* error) {
+  int fd = memfd_create("kova-stdin", 0);
+  if (fd < 0) {
+    FILE* temporary = std::tmpfile();
+    fd = temporary != nullptr ? dup(fileno(temporary)) : -1;
+    if (temporary != nullptr) std::fclose(temporary);
+  }
+  if (fd < 0) {
+    *error = errno;
+    return {};
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = errno;
+      return {};
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = write(fd, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        *error = errno;
+        return {};
+      }
+      done += w;
+    }
+  }
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// The reader only says that it could not read the file; this says which
+// file and why. 0 when the file can be opened.
+int unreadableReason(const char* path) {
+  struct stat info {};
+  if (stat(path, &info) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return errno;
+  std::fclose(file);
+  return 0;
+}
+
+bool reportFormat(const char* name, ReportFormat* format) {
+  if (std::strcmp(name, "text") == 0) {
+    *format = ReportFormat::kText;
+  } else if (std::strcmp(name, "json") == 0) {
+    *format = ReportFormat::kJson;
+  } else if (std::strcmp(name, "csv") == 0) {
+    *format = ReportFormat::kCsv;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 // While the final function runs, its output goes to the named file.
@@ -129,6 +227,7 @@ int main(int argc, char** argv) {
   bool stats = false;
   bool quiet = false;
   bool silent = false;
+  RunRecordOptions record;
   // Console output is buffered; every exit path and every wait flushes it.
   static char outputBuffer[1 << 16];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
@@ -164,9 +263,37 @@ int main(int argc, char** argv) {
       case 0: break;
       case 'e': echo_input_option = true; break;
       case 't': {
-        unsigned long long ms = 0;
-        std::sscanf(kova_options::optarg, "%llu", &ms);
+        uint64_t ms = 0;
+        if (!parseMilliseconds(kova_options::optarg, &ms)) {
+          display_program(
+              "%s: invalid time \"%s\" for option -t (--time): a whole number of milliseconds "
+              "from 0 to %llu expected\n",
+              argv[0], kova_options::optarg, static_cast<unsigned long long>(kMaxTimeMs));
+          interp_usage(argv);
+          std::fflush(stdout);
+          return 1;
+        }
         runTime = time_ms_to_ps(ms);
+        break;
+      }
+      case kova_options::kOptTimeline: record.timeline = kova_options::optarg; break;
+      case kova_options::kOptVcd: record.vcd = kova_options::optarg; break;
+      case kova_options::kOptGantt: record.gantt = kova_options::optarg; break;
+      case kova_options::kOptReportFile:
+        record.report = true;
+        record.reportFile = kova_options::optarg;
+        break;
+      case kova_options::kOptDeadlines: record.deadlines = true; break;
+      case kova_options::kOptReport: {
+        record.report = true;
+        const char* format = std::strchr(argv[word], '=');
+        if (format != nullptr && !reportFormat(format + 1, &record.reportFormat)) {
+          display_program("%s: unknown report format \"%s\" (text, json or csv)\n", argv[0],
+                          format + 1);
+          interp_usage(argv);
+          std::fflush(stdout);
+          return 1;
+        }
         break;
       }
       case 's': prepareScenarioFile(kova_options::optarg); break;
@@ -215,7 +342,21 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const int loaded = interp_load(env, argv[kova_options::optind]);
+  std::string path = argv[kova_options::optind];
+  int unreadable = 0;
+  if (path == "-") {
+    path = programFromStdin(&unreadable);
+  } else {
+    unreadable = unreadableReason(path.c_str());
+  }
+  if (unreadable != 0) {
+    const std::string message = std::string("could not read input code file !\n") +
+                                argv[kova_options::optind] + ": " + std::strerror(unreadable) +
+                                "\n";
+    env_failure(env, message.c_str());
+    return 1;
+  }
+  const int loaded = interp_load(env, path.c_str());
   if (loaded != 0) {
     interp_prepareExit(env, 0, static_cast<uint8_t>(loaded & 255));
     std::exit(loaded);
@@ -257,6 +398,10 @@ int main(int argc, char** argv) {
   }
   if (runTime == 0 && !isInteractiveModeEnabled()) runTime = kNoLimit;
   callbacks_setRunTime(runTime);
+  if (!run_record_start(env, record, quiet, argv[0])) {
+    std::fflush(stdout);
+    return 1;
+  }
 
   display_debug("Initializing environment...\n");
   interp_init(env);
@@ -269,9 +414,11 @@ int main(int argc, char** argv) {
     if (runTime != 0 && !isReadingScenario()) {
       interp_run_until(
           env, runTime == kNoLimit ? kNoLimit : runTime + env->ctx->get_local_time_callback(env));
+      exitIfInterrupted(env);
     } else {
       char line[kScenarioLineSize];
       while (isReadingScenario()) {
+        exitIfInterrupted(env);
         line[0] = '\0';
         if (!readScenarioLine(line)) {
           closeScenario();
@@ -290,13 +437,16 @@ int main(int argc, char** argv) {
           break;
         }
       }
+      exitIfInterrupted(env);
       // A scenario played without a time limit ends the program with it.
       if (runTime != 0 && runTime != kNoLimit) {
         interp_run_until(env, runTime + env->ctx->get_local_time_callback(env));
+        exitIfInterrupted(env);
       }
     }
     if (isInteractiveModeEnabled()) interactive(env, kNoTimeLimit);
   }
+  exitIfInterrupted(env);
 
   display_debug("Execution successfully completed\n");
   env->ctx->exit_callback(env, 0, 0);

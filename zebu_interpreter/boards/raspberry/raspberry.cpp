@@ -16,6 +16,7 @@
 #include "interpreterLib/files.h"
 #include "interpreterLib/interp.h"
 #include "interpreterLib/interp_engine.h"
+#include "interpreterLib/scheduler.h"
 #include "zebu_interpreter/boards/linuxmbed/can.h"
 #include "zebu_interpreter/boards/linuxmbed/i2c.h"
 #include "zebu_interpreter/boards/linuxmbed/serial.h"
@@ -305,6 +306,8 @@ void board_delay(InterpEnv* env, uint64_t duration_ps) {
       return;  // a host whose assert callback returns gets no sleep
     }
     if (result != 0 && result != EINTR) continue;
+    // An interrupt that asks the run to stop ends the wait; others do not.
+    if (result == EINTR && scheduler_stopRequested()) return;
     if (result == 0) remain = {};
     ENV_CHECK(env,
               remain.tv_sec < delay.tv_sec ||

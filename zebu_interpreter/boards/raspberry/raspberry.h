@@ -55,8 +55,9 @@ void board_syncio_input(InterpEnv* env);
 // The monotonic clock in picoseconds.
 uint64_t board_gettime(InterpEnv* env);
 // Sleeps duration_ps (truncated to nanoseconds) on the monotonic clock, on
-// through signals; flushes standard output first. Below 1 ns it returns at
-// once. A refused sleep is reported through the assert callback.
+// through signals unless the run was asked to stop; flushes standard output
+// first. Below 1 ns it returns at once. A refused sleep is reported through
+// the assert callback.
 void board_delay(InterpEnv* env, uint64_t duration_ps);
 // Called once on every exit path: closes the I2C, serial, CAN and UDP ports;
 // pins keep their last state.
