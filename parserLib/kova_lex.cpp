@@ -260,7 +260,7 @@ bool KovaLexer::scanComment() {
   // never end the program.
   const bool exitOnError = penv_->pctx.exitOnError;
   penv_->pctx.exitOnError = false;
-  parser_error(penv_, 888, "Unclosed comment\n");
+  parser_error(penv_, kUnclosedCommentError, "Unclosed comment\n");
   penv_->pctx.exitOnError = exitOnError;
   if (exitOnError) {
     std::fflush(stdout);

@@ -17,6 +17,9 @@ void report(const ParserEnv* penv, const char* kind, const char* format, va_list
 }  // namespace
 
 void parser_error(ParserEnv* penv, uint32_t code, const char* format, ...) {
+  // What the parser finds after text that ends inside a comment (no closing
+  // token, an empty one) follows from that one cause: it is reported once.
+  if (penv->pctx.status == kUnclosedCommentError) return;
   va_list args;
   va_start(args, format);
   report(penv, "[ERROR]", format, args);

@@ -9,6 +9,9 @@
 
 #include "parserLib/parser_data.h"
 
+// The text ended inside a block comment; nothing is reported after it.
+inline constexpr uint32_t kUnclosedCommentError = 888;
+
 void parser_error(ParserEnv* penv, uint32_t code, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 void parser_warning(ParserEnv* penv, const char* format, ...) __attribute__((format(printf, 2, 3)));
