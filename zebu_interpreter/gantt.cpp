@@ -85,13 +85,14 @@ class Picture {
     RunActivation first{}, last{};
   };
 
-  // Extends the open group with [from, to] when it starts within a pixel of
-  // the group's end; otherwise writes the group out and opens a new one.
+  // Extends the open group with [from, to] when less than a pixel separates
+  // it from the group's end; otherwise writes the group out and opens a new
+  // one.
   void add(Group& g, const RunActivation& a, uint64_t from, uint64_t to, std::string& out,
            double top, const char* cls) const {
     const double x0 = x(from);
     const double x1 = std::max(x(to), x0 + 1);
-    if (g.open && x0 <= g.x1 + 1) {
+    if (g.open && x0 < g.x1 + 1) {
       g.x1 = std::max(g.x1, x1);
       ++g.count;
       g.misses += a.missed ? 1 : 0;
