@@ -94,15 +94,48 @@ TEST(CommandLine, BadProgramFiles) {
   const std::string bytes((std::istreambuf_iterator<char>(in)), {});
   std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   std::ofstream(foreign) << "this is not a program file, only some text.";
-  const std::pair<std::string, const char*> cases[] = {
+  const std::string missing = tempPath("missing.ast");
+  const std::string folder = tempPath("");
+  const std::pair<std::string, std::string> cases[] = {
       {cut, "invalid Kova AST file !"},
       {foreign, "invalid Kova AST file !"},
-      {tempPath("missing.ast"), "could not read input code file !"}};
+      {missing, "could not read input code file !\n" + missing + ": No such file or directory"},
+      {folder, "could not read input code file !\n" + folder + ": Is a directory"}};
   for (const auto& [file, message] : cases) {
     const RunResult r = runKovaCommand(file);
     EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.out, "setup \n" + std::string(message) + "\nEXIT (1) AT 0 (0)\n") << file;
+    EXPECT_EQ(r.out, "setup \n" + message + "\nEXIT (1) AT 0 (0)\n") << file;
   }
+}
+
+TEST(CommandLine, TimeLimitMustBeWholeMillisecondsThatFit) {
+  // 18446744073 ms is the last that fits in 64 bits of picoseconds.
+  const std::string bin = KOVA_BINARY;
+  for (const char* bad :
+       {"abc", "1e3", "-5", "", "5ms", " 5", "18446744074", "99999999999999999999"}) {
+    SCOPED_TRACE(bad);
+    const RunResult r = runKovaCommand(std::string("-t '") + bad + "' prog.ast");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "setup \n" + bin + ": invalid time \"" + bad +
+                         "\" for option -t (--time): a whole number of milliseconds from 0 to "
+                         "18446744073 expected\n" +
+                         usage());
+  }
+  ProgramBuilder b = idleProgram();
+  const RunResult last = runKova(b, "-q -z -t 18446744073 --tim 5");
+  EXPECT_EQ(last.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 5ms (5000000000)\n");
+}
+
+TEST(CommandLine, ProgramFromStandardInput) {
+  const std::string path = tempPath("stdin.ast");
+  ASSERT_EQ(idleProgram().write(path), 0);
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const RunResult r = runKovaCommand("-q -t 3 -", bytes);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 3ms (3000000000)\n");
+  EXPECT_EQ(runKovaCommand("-q -t 3 -", "not a program").out,
+            "setup \ninvalid Kova AST file !\nEXIT (1) AT 0 (0)\n");
 }
 
 TEST(CommandLine, RealTimeRunTakesItsTimeOnTheMonotonicClock) {

@@ -106,6 +106,34 @@ TEST(Console, RefusedLinesLeaveTheProgramAsItWas) {
                 ">> EXIT (SUCCESS) AT 0 (0)\n>> ");
 }
 
+TEST(Console, QuestionMarkShowsValuesWithFieldNames) {
+  ProgramBuilder b = consoleProgram();
+  const RunResult r = runKova(b, "-q -i",
+                              "?speed * 2\n"
+                              "?show.period\n"
+                              "?show\n"
+                              "?\n"
+                              "?speed = 1;\n"
+                              "speed + 1\n"  // not on a terminal: no value shown
+                              "/* never closed\n"
+                              "quit\n");
+  const std::string show =
+      "{execution_time = 0, wcet = 0, bcet = 0, period = 100ms, offset = 0, priority = 0, "
+      "jitter = 0, deadline = 100ms, previous_activation = 0, current_activation = 0, pid = 0, "
+      "continue = false, process_state = ";
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(">> 14\n>> 100ms\n>> " + show), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(">> system = {sched_policy = Scheduling_Policy.FIFO, processes = {" + show),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nspeed = 7\nstep = 300ms\nshow = " + show), std::string::npos) << r.out;
+  // A statement is no value; an unclosed comment is reported once.
+  EXPECT_NE(r.out.find(">> Unrecognized expression \"speed = 1;\"\n>> >> "
+                       "[ERROR] Line 2: Unclosed comment\nUnrecognized command \"/*\"\n>> "),
+            std::string::npos)
+      << r.out;
+}
+
 TEST(Console, ListShowsVariablesStatesAndConstants) {
   ProgramBuilder b = consoleProgram();
   b.constant("LIMIT", TypeUInt16, {40});
