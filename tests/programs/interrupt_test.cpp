@@ -1,0 +1,278 @@
+// Interrupting kova: a traced run stopped by SIGINT at random moments ends
+// through its normal exit, whole; on a terminal, Ctrl-C only stops a run and
+// the console goes on, with line editing, history and completion.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/golden.h"
+#include "tests/support/json.h"
+#include "tests/support/test_host.h"
+
+using namespace kova_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+off_t fileSize(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_size : 0;
+}
+
+// Every millisecond: an assignment, a state change every other time, and a
+// printed line; for ever.
+ProgramBuilder busyProgram() {
+  ProgramBuilder b({.modelName = "busy"});
+  const uint32_t n = b.global("n", TypeUInt32);
+  const N count = b.assign(b.gvar(n), b.op(PLUS_OP, TypeUInt32, b.gvar(n), b.integer(1)));
+  const uint32_t p = b.process(
+      "P",
+      {.states = {
+           {"a", b.block({count, b.println("n is %u", {b.gvar(n)})}), {on(b.boolean(true), "b")}},
+           {"b", b.block({count}), {on(b.boolean(true), "a")}}}});
+  b.instance("p", p, {.period = b.ms(1)});
+  return b;
+}
+
+bool wholeTrace(const std::string& out, std::string* why) {
+  static const std::regex line(
+      R"re(setup |Quiet mode disabled|\[\d+\.\d{12}:(ASSIGN\] Assign n new value: \d+|busy:(STARTING_TASK|TASK_FINISHED)\] 'p'|STATE\] process "P", instance "p", state "[ab]"|PRINTLN\] n is \d+)|EXIT \(SUCCESS\) AT \w+ \(\d+\))re");
+  if (out.empty() || out.back() != '\n') {
+    *why = "does not end with a line feed";
+    return false;
+  }
+  std::istringstream in(out);
+  std::string text, last;
+  int exits = 0;
+  while (std::getline(in, text)) {
+    if (!std::regex_match(text, line)) {
+      *why = "damaged line: " + text;
+      return false;
+    }
+    if (text.rfind("EXIT", 0) == 0) ++exits;
+    last = text;
+  }
+  if (exits != 1 || last.rfind("EXIT", 0) != 0) {
+    *why = "the EXIT line is not the last line, once";
+    return false;
+  }
+  return true;
+}
+
+bool wholeDump(const std::string& vcd) {
+  static const std::regex change(R"re(#\d+|[01x][!-~]+|b[01x]+ [!-~]+|s\w+ [!-~]+)re");
+  const size_t body = vcd.find("$end\n", vcd.find("$dumpvars"));
+  if (body == std::string::npos || vcd.back() != '\n') return false;
+  std::istringstream in(vcd.substr(body + 5));
+  std::string text;
+  while (std::getline(in, text)) {
+    if (!std::regex_match(text, change)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(Interrupt, FiftyInterruptedTracedRunsEndWhole) {
+  ProgramBuilder b = busyProgram();
+  const std::string program = tempPath("busy.ast");
+  ASSERT_EQ(b.write(program), 0);
+  std::mt19937 random(13);
+  for (int run = 0; run < 50; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const std::string out = tempPath("interrupted.txt");
+    const std::string timeline = tempPath("interrupted.json");
+    const std::string vcd = tempPath("interrupted.vcd");
+    // Every fifth run also writes a timeline and a value-change dump.
+    const bool files = run % 5 == 0;
+    std::remove(out.c_str());
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, STDOUT_FILENO);
+      if (files) {
+        execl(KOVA_BINARY, KOVA_BINARY, "--timeline", timeline.c_str(), "--vcd", vcd.c_str(),
+              program.c_str(), static_cast<char*>(nullptr));
+      } else {
+        execl(KOVA_BINARY, KOVA_BINARY, program.c_str(), static_cast<char*>(nullptr));
+      }
+      _exit(127);
+    }
+    // Once the trace flows the handler is in place; then a random moment.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (fileSize(out) == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string why;
+    EXPECT_TRUE(wholeTrace(readFile(out), &why)) << why;
+    if (files) {
+      const std::string json = readFile(timeline);
+      EXPECT_TRUE(json.ends_with("\n]}\n"));
+      EXPECT_TRUE(parseJson(json).has_value());
+      EXPECT_TRUE(wholeDump(readFile(vcd)));
+    }
+  }
+}
+
+namespace {
+
+// kova on the far side of a pseudo-terminal.
+class Terminal {
+ public:
+  Terminal(const std::string& home, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), KOVA_BINARY);
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      setenv("HOME", home.c_str(), 1);
+      setenv("TERM", "dumb", 1);
+      execv(KOVA_BINARY, argv.data());
+      _exit(127);
+    }
+  }
+  ~Terminal() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+  bool started() const { return pid_ > 0; }
+
+  void type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  // Reads until `text` appears after what earlier waits consumed; true if it
+  // did within the time.
+  bool waitFor(const std::string& text, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const size_t at = seen_.find(text, consumed_);
+      if (at != std::string::npos) {
+        consumed_ = at + text.size();
+        return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd in{master_, POLLIN, 0};
+      if (poll(&in, 1, static_cast<int>(left.count())) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      seen_.append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  // The exit status, waiting at most a few seconds.
+  int finish() {
+    for (int i = 0; i < 500; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      // Drain what it writes, so it never blocks on a full terminal.
+      char buffer[4096];
+      pollfd in{master_, POLLIN, 0};
+      const ssize_t n = poll(&in, 1, 0) > 0 ? read(master_, buffer, sizeof buffer) : 0;
+      if (n > 0) seen_.append(buffer, static_cast<size_t>(n));
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+  const std::string& seen() const { return seen_; }
+
+ private:
+  int master_ = -1;
+  pid_t pid_ = -1;
+  std::string seen_;
+  size_t consumed_ = 0;
+};
+
+}  // namespace
+
+TEST(Terminal, ConsoleOnATerminal) {
+  ProgramBuilder b({.modelName = "term"});
+  b.global("speed", TypeUInt32, {7});
+  b.global("step", TypeTime64, {300000000000ull});
+  const uint32_t p = b.process("Show", {.states = {{"s", none}}});
+  // Every 10 us: running to 1000 s takes minutes.
+  b.instance("show", p, {.period = b.us(10)});
+  const std::string program = tempPath("term.ast");
+  ASSERT_EQ(b.write(program), 0);
+  const std::string home = tempPath("home");
+  std::remove((home + "/.kova_history").c_str());
+  mkdir(home.c_str(), 0755);
+
+  Terminal t(home, {"-q", "-i", program});
+  ASSERT_TRUE(t.started());
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+
+  // A typed expression shows its value.
+  t.type("speed * 2 + 1\r");
+  EXPECT_TRUE(t.waitFor("15\r\n")) << t.seen();
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+
+  // Ctrl-C stops the run and the prompt comes back.
+  t.type("run 1000000\r");
+  std::this_thread::sleep_for(300ms);
+  t.type("\x03");
+  ASSERT_TRUE(t.waitFor(">> ", 3000ms)) << t.seen();
+  t.type("?speed\r");
+  EXPECT_TRUE(t.waitFor("7\r\n")) << t.seen();
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+
+#if KOVA_HAVE_LIBEDIT
+  // Up arrow recalls the last line, which runs again.
+  t.type("speed = speed + 1;\r");
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+  t.type("\x1b[A\r");
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+  t.type("?speed\r");
+  EXPECT_TRUE(t.waitFor("9\r\n")) << t.seen();
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+  // Tab completes a variable's name ("spe" can only be speed).
+  t.type("?spe\t * 10\r");
+  EXPECT_TRUE(t.waitFor("90\r\n")) << t.seen();
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
+#endif
+
+  t.type("quit\r");
+  EXPECT_EQ(t.finish(), 0) << t.seen();
+#if KOVA_HAVE_LIBEDIT
+  // (the history file writes blanks as \040)
+  EXPECT_NE(readFile(home + "/.kova_history").find(R"(speed\040=\040speed\040+\0401;)"),
+            std::string::npos);
+#endif
+}
