@@ -122,8 +122,10 @@ TEST(Options, LongIndexNamesTheMatchedEntry) {
     EXPECT_EQ(ko::getopt_long(args.argc(), args.argv(), kShort, kLong, &index), entry.val);
     EXPECT_EQ(index, i);
     EXPECT_STREQ(ko::optarg, takesArg ? "v" : nullptr);
-    // The long and the short spelling mean the same option.
-    EXPECT_NE(std::string_view(kShort).find(char(entry.val)), std::string_view::npos);
+    // The long and the short spelling mean the same option; those without a
+    // short spelling have values above every character.
+    EXPECT_TRUE(entry.val > 255 ||
+                std::string_view(kShort).find(char(entry.val)) != std::string_view::npos);
   }
   // Untouched when no long option matched.
   for (const char* word : {"-e", "--bogus", "--time"}) {
