@@ -251,9 +251,20 @@ TEST(Terminal, ConsoleOnATerminal) {
 
   // Ctrl-C stops the run and the prompt comes back.
   t.type("run 1000000\r");
+  ASSERT_TRUE(t.waitFor("run 1000000")) << t.seen();
   std::this_thread::sleep_for(300ms);
   t.type("\x03");
   ASSERT_TRUE(t.waitFor(">> ", 3000ms)) << t.seen();
+  // The run went some way, not to its end.
+  t.type("time\r");
+  ASSERT_TRUE(t.waitFor("] \r\n")) << t.seen();
+  const std::string& seen = t.seen();
+  const size_t stamp = seen.rfind('[');
+  ASSERT_NE(stamp, std::string::npos);
+  const double reached = std::stod(seen.substr(stamp + 1));
+  EXPECT_GT(reached, 0.0) << seen;
+  EXPECT_LT(reached, 1000.0) << seen;
+  ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
   t.type("?speed\r");
   EXPECT_TRUE(t.waitFor("7\r\n")) << t.seen();
   ASSERT_TRUE(t.waitFor(">> ")) << t.seen();
