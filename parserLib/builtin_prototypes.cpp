@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -548,10 +549,9 @@ bool makeChoiceUniformEnum(ParserEnv* penv, AST_Node* call) {
 // The run-time report names where the assertion was written.
 bool makeAssertContext(ParserEnv* penv, AST_Node* call) {
   // Console lines belong to no function or process.
-  const std::string enclosing;
   return appendArg(penv, call, makeStringLabel(penv, penv->pctx.fileName)) &&
          appendArg(penv, call, makeLineLiteral(penv)) &&
-         appendArg(penv, call, makeStringLabel(penv, enclosing));
+         appendArg(penv, call, makeStringLabel(penv, penv->pctx.enclosing));
 }
 
 bool makeExitLine(ParserEnv* penv, AST_Node* call) {
@@ -991,7 +991,7 @@ void parser_checkBuiltinTree(ParserEnv* penv, AST_Node* root) {
   if (root == nullptr) return;
   // Children first, without recursion; a node reached twice (a malformed,
   // shared or cyclic tree) is checked once.
-  std::vector<bool> seen(program->infoProg->n_AST, false);
+  std::unordered_set<uint32_t> seen;
   std::vector<std::pair<uint32_t, bool>> pending{{AST_id(program, root), false}};
   while (!pending.empty()) {
     const auto [id, childrenDone] = pending.back();
@@ -999,11 +999,16 @@ void parser_checkBuiltinTree(ParserEnv* penv, AST_Node* root) {
     AST_Node* node = nodeAt(program, id);
     if (node == nullptr) continue;
     if (childrenDone) {
-      if (node->op == CALL_OP) parser_checkBuiltinCall(penv, node);
+      if (node->op != CALL_OP) continue;
+      // A whole program's calls are reported on their own lines.
+      if (penv->pctx.wholeProgram && program->dbg->nodeLine != nullptr) {
+        penv->pctx.line = program->dbg->nodeLine[id];
+        penv->pctx.column = 0;
+      }
+      parser_checkBuiltinCall(penv, node);
       continue;
     }
-    if (seen[id]) continue;
-    seen[id] = true;
+    if (!seen.insert(id).second) continue;
     pending.push_back({id, true});
     if (nodeAt(program, node->right) != nullptr) pending.push_back({node->right, false});
     if (nodeAt(program, node->left) != nullptr) pending.push_back({node->left, false});

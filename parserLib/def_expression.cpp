@@ -108,8 +108,11 @@ AST_Node* defVar_makeAccess(ParserEnv* penv, AST_Node* symbol) {
                      AST_fromId(p, local->declaration));
   }
   if (const ParserLocal* local = defVar_findLocalConstant(penv, sym)) {
-    return reference(penv, LOCAL_CONSTANT_OP, local->typeId, local->index,
-                     AST_fromId(p, local->declaration));
+    return reference(penv, penv->pctx.wholeProgram ? GLOBAL_CONSTANT_OP : LOCAL_CONSTANT_OP,
+                     local->typeId, local->index, AST_fromId(p, local->declaration));
+  }
+  for (auto it = penv->pctx.staticVars.rbegin(); it != penv->pctx.staticVars.rend(); ++it) {
+    if (it->symbol == sym) return reference(penv, STATIC_VARIABLE_OP, it->typeId, it->index);
   }
   const uint32_t global = findGlobal(
       p->infoProg->n_globalVariables, [p](uint32_t i) { return p->dbg->globalVariableSymbolId[i]; },
@@ -117,8 +120,12 @@ AST_Node* defVar_makeAccess(ParserEnv* penv, AST_Node* symbol) {
   if (global != NO_ID) {
     return reference(penv, GLOBAL_VARIABLE_OP, p->globalVariableTable[global].typeId, global);
   }
+  const auto& hidden = penv->pctx.hiddenConstants;
   const uint32_t constant = findGlobal(
-      p->infoProg->n_globalConstants, [p](uint32_t i) { return p->dbg->globalConstantSymbolId[i]; },
+      p->infoProg->n_globalConstants,
+      [p, &hidden](uint32_t i) {
+        return hidden.contains(i) ? NO_ID : p->dbg->globalConstantSymbolId[i];
+      },
       sym);
   if (constant != NO_ID) {
     return reference(penv, GLOBAL_CONSTANT_OP, p->globalConstantTable[constant].typeId, constant);
@@ -306,6 +313,21 @@ AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* ar
   const Program* program = penv->program;
   const uint32_t sym = nameSymbol->value.id.index;
   const char* name = symbolName(penv, sym);
+  const ParserContext& c = penv->pctx;
+  for (const ParserLocal& sub : c.staticVars) {
+    if (sub.symbol != sym || sub.index >= c.subProcessCount || leftCurrying) continue;
+    const AST_Node* params =
+        AST_fromId(program, program->processDefinitionTable[sub.definition].params);
+    if (!defCall_checkArguments(penv, name, params, args, CallKind::SubProcess, nullptr)) {
+      return nullptr;
+    }
+    AST_Node* custom = indexNode(penv, sub.index);
+    AST_Node* index = custom != nullptr
+                          ? parser_makeNodeWord(penv, INDEX_NODE, kCallSubProcess, nullptr, custom)
+                          : nullptr;
+    if (index == nullptr) return nullptr;
+    return parser_makeNodeWord(penv, CALL_OP, TypeStatement, index, args);
+  }
   uint32_t funcId = NO_ID;
   for (uint32_t i = 0; i < program->infoProg->n_functions; ++i) {
     if (program->dbg->functionSymbolId[i] == sym) funcId = i;
@@ -323,6 +345,28 @@ AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* ar
     return parser_makeNodeWord(penv, CAST_OP, type, AST_left(program, args), nullptr);
   }
   const AST_Node* params = AST_fromId(program, program->functionTable[funcId].params);
+  bool valueForm = false;
+  if (!defCall_checkArguments(penv, name, params, args, CallKind::Function, &valueForm)) {
+    return nullptr;
+  }
+  uint32_t code = leftCurrying ? kCallFunctionLeftCurrying : kCallFunctionCustom;
+  uint32_t type = TypeStatement;
+  if (valueForm) {
+    code = leftCurrying ? kCallFunctionLeftRightCurrying : kCallFunctionRightCurrying;
+    type = AST_getVarDeclTypeId(
+        program,
+        AST_left(program, AST_getListNthRoot(program, params, AST_listSize(program, params) - 1)));
+  }
+  AST_Node* custom = indexNode(penv, funcId);
+  AST_Node* index =
+      custom != nullptr ? parser_makeNodeWord(penv, INDEX_NODE, code, nullptr, custom) : nullptr;
+  if (index == nullptr) return nullptr;
+  return parser_makeNodeWord(penv, CALL_OP, type, index, args);
+}
+
+bool defCall_checkArguments(ParserEnv* penv, const char* name, const AST_Node* params,
+                            AST_Node* args, CallKind kind, bool* valueForm) {
+  const Program* program = penv->program;
   const size_t expected = AST_listSize(program, params);
   const size_t given = AST_listSize(program, args);
   AST_Node* arg = args;
@@ -338,31 +382,37 @@ AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* ar
                    "but \"%s\" found)\n",
                    name, symbolName(penv, AST_getVarDeclSymId(program, decl)),
                    typeName(penv, paramType), typeName(penv, defType_evaluate(penv, value)));
-      return nullptr;
+      return false;
     }
     if (decl->op == OUT_PARAM_OP && !defExpr_isWritable(penv, value)) {
       parser_error(penv, 119, "OUT parameter must be a mutable data accessor\n");
-      return nullptr;
+      return false;
     }
   }
-  uint32_t code = leftCurrying ? kCallFunctionLeftCurrying : kCallFunctionCustom;
-  uint32_t type = TypeStatement;
-  if (given + 1 == expected && param != nullptr && AST_right(program, param) == nullptr &&
-      AST_left(program, param)->op == OUT_PARAM_OP) {
-    code = leftCurrying ? kCallFunctionLeftRightCurrying : kCallFunctionRightCurrying;
-    type = AST_getVarDeclTypeId(program, AST_left(program, param));
-  } else if (given != expected) {
-    parser_error(penv, 117,
-                 "wrong function \"%s\" parameters number (%zu parameter(s) expected, but %zu "
-                 "found)\n",
-                 name, expected, given);
-    return nullptr;
+  const bool lastOutMissing = given + 1 == expected && param != nullptr &&
+                              AST_right(program, param) == nullptr &&
+                              AST_left(program, param)->op == OUT_PARAM_OP;
+  if (kind == CallKind::Function && lastOutMissing) {
+    *valueForm = true;
+    return true;
   }
-  AST_Node* custom = indexNode(penv, funcId);
-  AST_Node* index =
-      custom != nullptr ? parser_makeNodeWord(penv, INDEX_NODE, code, nullptr, custom) : nullptr;
-  if (index == nullptr) return nullptr;
-  return parser_makeNodeWord(penv, CALL_OP, type, index, args);
+  if (given == expected) return true;
+  switch (kind) {
+    case CallKind::Function:
+      parser_error(penv, 117,
+                   "wrong function \"%s\" parameters number (%zu parameter(s) expected, but %zu "
+                   "found)\n",
+                   name, expected, given);
+      break;
+    case CallKind::SubProcess:
+      parser_error(penv, 117, "wrong parameter number for subprocess instance call \"%s\"\n", name);
+      break;
+    case CallKind::Instance:
+      parser_error(penv, 117, "process instance \"%s\" needs %zu argument(s), but %zu are given\n",
+                   name, expected, given);
+      break;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- properties

@@ -147,6 +147,10 @@ bool rewriteFloat(ParserEnv* penv, AST_Node* e, uint32_t floatType) {
     case NEG_OP: {
       if (!rewriteFloat(penv, childNode(program, e->left), floatType)) return false;
       e->value.id.type = floatType;
+      penv->pctx.typeCache.erase(
+          static_cast<uint32_t>((reinterpret_cast<uintptr_t>(e) -
+                                 reinterpret_cast<uintptr_t>(program->RAMprogram.get())) /
+                                sizeof(AST_Node)));
       return true;
     }
     case PLUS_OP:
@@ -158,6 +162,10 @@ bool rewriteFloat(ParserEnv* penv, AST_Node* e, uint32_t floatType) {
       const bool right = rewriteFloat(penv, childNode(program, e->right), floatType);
       if (!left && !right) return false;
       e->value.id.type = floatType;
+      penv->pctx.typeCache.erase(
+          static_cast<uint32_t>((reinterpret_cast<uintptr_t>(e) -
+                                 reinterpret_cast<uintptr_t>(program->RAMprogram.get())) /
+                                sizeof(AST_Node)));
       return true;
     }
     case LIST:
@@ -461,10 +469,28 @@ uint32_t defType_evaluate(ParserEnv* penv, AST_Node* expression) {
     case MULT_OP:
     case MINUS_OP:
     case PLUS_OP:
-    case MODULO_OP: return evaluateBinary(penv, expression);
+    case MODULO_OP:
     case BIT_NOT_OP:
     case NEG_OP:
-    case NOT_OP: return evaluateUnary(penv, expression);
+    case NOT_OP: {
+      // Operations are typed when they are built and typed again by every
+      // operation built over them: the cache keeps a chain linear.
+      // Only nodes of the program are cached (tests type trees of their own).
+      const auto first = reinterpret_cast<uintptr_t>(p->RAMprogram.get());
+      const auto at = reinterpret_cast<uintptr_t>(expression);
+      const uint32_t id = at >= first && (at - first) / sizeof(AST_Node) < p->infoProg->n_AST
+                              ? static_cast<uint32_t>((at - first) / sizeof(AST_Node))
+                              : NO_ID;
+      auto& cache = penv->pctx.typeCache;
+      if (const auto hit = cache.find(id); hit != cache.end()) return hit->second;
+      const uint32_t t =
+          expression->right == NO_ID && (expression->op == BIT_NOT_OP || expression->op == NEG_OP ||
+                                         expression->op == NOT_OP)
+              ? evaluateUnary(penv, expression)
+              : evaluateBinary(penv, expression);
+      if (t != NO_ID && id != NO_ID) cache.emplace(id, t);
+      return t;
+    }
     case BOOLEAN_OP: return validType(p, TypeBoolean);
     case FLOAT_OP: return validType(p, TypeFloat);
     case FLOAT32_OP: return validType(p, TypeF32);

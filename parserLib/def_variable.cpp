@@ -27,7 +27,9 @@ bool isGlobalName(const ParserEnv* penv, uint32_t symbol) {
     if (p->dbg->globalVariableSymbolId[i] == symbol) return true;
   }
   for (uint32_t i = 0; i < p->infoProg->n_globalConstants; ++i) {
-    if (p->dbg->globalConstantSymbolId[i] == symbol) return true;
+    if (p->dbg->globalConstantSymbolId[i] == symbol && !penv->pctx.hiddenConstants.contains(i)) {
+      return true;
+    }
   }
   return false;
 }
@@ -51,6 +53,23 @@ bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
   InterpEnv* env = penv->ienv;
   const StackMark mark = interpStack_enterCall(env);
   const TaggedValue v = expr_execute(env, expression);
+  const auto isInteger = [](uint32_t t) { return t <= TypeSInt64; };
+  if (isInteger(typeId) && typeId >= TypeUInt8 && v.value != nullptr && isInteger(v.typeId)) {
+    // An integer constant must fit the type it initialises.
+    uint32_t result = 0;
+    const uint64_t converted = primTypeToInteger(v, typeId, &result);
+    if ((result & ~CONV_VALUE_KEPT) != 0) {
+      interpStack_leaveCall(env, mark);
+      parser_error(penv, 160, "constant value does not fit in type \"%s\"\n",
+                   typeName(penv, typeId));
+      return false;
+    }
+    ValueCell cell{};
+    cell.u64 = converted;
+    out.push_back(cell);
+    interpStack_leaveCall(env, mark);
+    return true;
+  }
   const uint32_t storage = std::max<uint32_t>(1, Type_getStorageSize(penv->program, typeId));
   for (uint32_t i = 0; i < storage; ++i) {
     ValueCell cell{};
@@ -219,24 +238,23 @@ AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId,
   return parser_makeNodeWord(penv, op, typeId, left, init);
 }
 
-AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, uint32_t element,
-                                 AST_Node* name, AST_Node* size, AST_Node* initializer) {
-  if (element == NO_ID || name == nullptr || size == nullptr) return nullptr;
+uint32_t defBuff_makeType(ParserEnv* penv, uint32_t kind, uint32_t element, AST_Node* size) {
+  if (element == NO_ID || size == nullptr) return NO_ID;
   if (kind == STRING_BUFFER) {
     parser_error(penv, 187, "abstract type \"channel\" not allowed for buffer declaration\n");
-    return nullptr;
+    return NO_ID;
   }
   std::vector<ValueCell> count;
-  if (!constantCells(penv, size, TypeUInt32, count)) return nullptr;
+  if (!constantCells(penv, size, TypeUInt32, count)) return NO_ID;
   const uint32_t n = count[0].u32;
   const uint32_t elementCells = Type_getStorageSize(penv->program, element);
   TypeRecord record{element, n, 0, kind == NONE_BUFFER ? uint32_t{ARRAY_BUFFER} : kind, 0};
   const uint64_t cells = record.bufferType == ARRAY_BUFFER
                              ? uint64_t{n} * elementCells
                              : uint64_t{elementCells} * (n + 1ull) + 2;
-  if (n == 0 || cells >= kMaxLocalData) {
+  if (n == 0 || cells >= kMaxLocalData || elementCells == 0) {
     parser_error(penv, 179, "type \"%s\" is not a buffer type\n", typeName(penv, element));
-    return nullptr;
+    return NO_ID;
   }
   record.storageSize = static_cast<uint32_t>(cells);
   const char* kindName = record.bufferType == ARRAY_BUFFER   ? ""
@@ -244,7 +262,14 @@ AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, 
                                                              : "stack ";
   const std::string typeText =
       std::string(kindName) + typeName(penv, element) + "[" + std::to_string(n) + "]";
-  const uint32_t typeId = parser_addType(penv, record, typeText.c_str());
+  return parser_addType(penv, record, typeText.c_str());
+}
+
+AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, uint32_t element,
+                                 AST_Node* name, AST_Node* size, AST_Node* initializer) {
+  if (element == NO_ID || name == nullptr || size == nullptr) return nullptr;
+  const uint32_t typeId = defBuff_makeType(penv, kind, element, size);
+  if (typeId == NO_ID) return nullptr;
   return defVar_makeDefinition(penv, constant, typeId, name, initializer);
 }
 
@@ -280,7 +305,13 @@ void defVar_declareLocal(ParserEnv* penv, AST_Node* declaration) {
   local.declaration = AST_id(program, declaration);
   local.iterator = declaration->op == ITERATOR_DECL_OP;
   local.access = constant ? kAccessRead : local.iterator ? kAccessNone : kAccessReadWrite;
-  if (constant) {
+  if (constant && c.wholeProgram) {
+    const AST_Node* init = AST_getVarDeclInitializer(program, declaration);
+    local.index = parser_addGlobalConstant(penv, symbol, local.typeId,
+                                           init != nullptr ? init->value.id.index : NO_ID);
+    c.hiddenConstants.insert(local.index);
+    c.localConsts.push_back(local);
+  } else if (constant) {
     local.index = c.firstLocalConstant + static_cast<uint32_t>(c.localConsts.size());
     c.localConsts.push_back(local);
   } else {

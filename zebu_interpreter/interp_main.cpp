@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string>
 
 #include "ASTLib/default_callback.h"
@@ -12,6 +14,7 @@
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/run_control.h"
 #include "optionsLib/options.h"
+#include "parserLib/compiler.h"
 #include "zebu_interpreter/boards/raspberry/raspberry.h"
 #include "zebu_interpreter/callbacks.h"
 #include "zebu_interpreter/display.h"
@@ -63,6 +66,30 @@ void interp_usage(char** argv) {
   };
   for (const char* line : kLines) display_program("\n%s", line);
   display_program("\n");
+}
+
+// A file that starts with the program-file magic is read as a program file
+// (the reader says what is wrong with a damaged one); any other file is Kova
+// source, compiled in memory.
+bool startsWithProgramMagic(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[sizeof kProgramMagic - 1] = {};
+  in.read(head, sizeof head);
+  return !in || std::memcmp(head, kProgramMagic, sizeof head) == 0;
+}
+
+// Loads a program file or compiles a source; compile errors go to standard
+// error and end the run with status 1.
+int loadProgram(InterpEnv* env, const char* path) {
+  if (startsWithProgramMagic(path)) return interp_load(env, path);
+  CompileOptions options;
+  options.libraryDirs = kova_defaultLibraryDirs();
+  CompileResult compiled = kova_compileFile(path, options);
+  if (compiled.program == nullptr) {
+    std::fflush(stdout);
+    std::exit(1);
+  }
+  return interp_load_from_program(env, std::move(compiled.program));
 }
 
 void handle_signal(int signal) {
@@ -215,7 +242,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const int loaded = interp_load(env, argv[kova_options::optind]);
+  const int loaded = loadProgram(env, argv[kova_options::optind]);
   if (loaded != 0) {
     interp_prepareExit(env, 0, static_cast<uint8_t>(loaded & 255));
     std::exit(loaded);

@@ -1,0 +1,262 @@
+#include "parserLib/compiler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "interpreterLib/interp_engine.h"
+#include "interpreterLib/operator_functions.h"
+#include "parserLib/builtin_prototypes.h"
+#include "parserLib/kova_grammar.h"
+#include "parserLib/parser_error.h"
+#include "parserLib/parser_private.h"
+#include "parserLib/program_assembly.h"
+
+#ifndef KOVA_INSTALLED_LIBRARY_DIR
+#define KOVA_INSTALLED_LIBRARY_DIR ""
+#endif
+#ifndef KOVA_SOURCE_LIBRARY_DIR
+#define KOVA_SOURCE_LIBRARY_DIR ""
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool readFile(const std::string& path, std::string* text) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *text = buffer.str();
+  return true;
+}
+
+std::string folderOf(const std::string& path) {
+  const std::string parent = fs::path(path).parent_path().string();
+  return parent.empty() ? "." : parent;
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder == ".") return name;
+  return (fs::path(folder) / name).string();
+}
+
+// The first folder holding `name`: `first`, then the -I folders, then the library's.
+std::string find(const std::string& name, const std::string& first, const CompileOptions& options) {
+  std::vector<std::string> folders{first};
+  folders.insert(folders.end(), options.includeDirs.begin(), options.includeDirs.end());
+  folders.insert(folders.end(), options.libraryDirs.begin(), options.libraryDirs.end());
+  if (fs::path(name).is_absolute()) folders = {""};
+  for (const std::string& folder : folders) {
+    const std::string candidate = folder.empty() ? name : joined(folder, name);
+    std::error_code ec;
+    if (fs::is_regular_file(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
+// Reports at a declaration's place, whatever file is being compiled.
+template <class... Args>
+void reportAt(ParserEnv* penv, const SourceLocation& at, uint32_t code, const char* format,
+              Args... args) {
+  ParserContext& c = penv->pctx;
+  if (at.file != nullptr) {
+    c.fileName = at.file->path;
+    c.source = at.file->text;
+  }
+  c.line = at.line;
+  c.column = at.column;
+  parser_error(penv, code, format, args...);
+}
+
+// A definition must not contain itself through its sub-processes.
+void checkSubProcessCycles(ParserEnv* penv, const WholeProgram& whole) {
+  const size_t n = whole.processes.size();
+  std::vector<int> state(n, 0);  // 0 unseen, 1 on the path, 2 done
+  std::vector<bool> reported(n, false);
+  const auto visit = [&](auto& self, size_t def) -> void {
+    state[def] = 1;
+    for (const SubProcessDecl& sub : whole.processes[def].subs) {
+      if (state[sub.definition] == 1 && !reported[sub.definition]) {
+        reported[sub.definition] = true;
+        const ProcessDraft& d = whole.processes[sub.definition];
+        reportAt(penv, d.at, 305,
+                 "process definition \"%s\" contains itself through its sub-processes\n",
+                 Symbol_getName(penv->program, d.symbol));
+      } else if (state[sub.definition] == 0) {
+        self(self, sub.definition);
+      }
+    }
+    state[def] = 2;
+  };
+  for (size_t d = 0; d < n; ++d) {
+    if (state[d] == 0) visit(visit, d);
+  }
+}
+
+void compileFile(ParserEnv* penv, WholeProgram& whole, const SourceFile& file) {
+  ParserContext& c = penv->pctx;
+  c.fileName = file.path;
+  c.source = file.text;
+  whole.includeStack = {file.path};
+  kova_parser::Parser parser(penv, file.text, 0, 1);
+  parser.program(whole);
+}
+
+}  // namespace
+
+std::vector<std::string> kova_defaultLibraryDirs() {
+  std::vector<std::string> dirs;
+  // Installed tools find their library beside them, wherever they were put.
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) dirs.push_back((self.parent_path().parent_path() / "share" / "kova").string());
+  for (const char* dir : {KOVA_INSTALLED_LIBRARY_DIR, KOVA_SOURCE_LIBRARY_DIR}) {
+    if (dir[0] != '\0') dirs.emplace_back(dir);
+  }
+  return dirs;
+}
+
+std::string kova_modelName(const std::string& path) {
+  std::string base = fs::path(path).filename().string();
+  if (base.size() > 5 && base.ends_with(".kova")) base.resize(base.size() - 5);
+  return base;
+}
+
+bool kova_isProgramFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[sizeof kProgramMagic] = {};
+  in.read(magic, sizeof magic);
+  return in.gcount() == static_cast<std::streamsize>(sizeof magic) &&
+         std::memcmp(magic, kProgramMagic, sizeof magic) == 0;
+}
+
+void kova_printDiagnostic(std::FILE* out, const ParserEnv& penv, const Diagnostic& d) {
+  std::fputs(d.error ? "[ERROR]" : "[WARNING]", out);
+  if (!d.file.empty()) std::fprintf(out, " %.*s:", static_cast<int>(d.file.size()), d.file.data());
+  if (d.line != 0) std::fprintf(out, " Line %zu:", d.line);
+  std::fputc(' ', out);
+  std::fwrite(d.message.data(), 1, d.message.size(), out);
+  if (d.message.empty() || d.message.back() != '\n') std::fputc('\n', out);
+  // The source line and a caret under the token.
+  const std::string_view source = penv.pctx.source;
+  if (d.line == 0 || source.empty()) return;
+  size_t start = 0;
+  for (size_t line = 1; line < d.line && start != std::string_view::npos; ++line) {
+    start = source.find('\n', start);
+    if (start != std::string_view::npos) ++start;
+  }
+  if (start == std::string_view::npos || start > source.size()) return;
+  size_t end = source.find('\n', start);
+  if (end == std::string_view::npos) end = source.size();
+  std::string_view text = source.substr(start, std::min<size_t>(end - start, 500));
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  std::fprintf(out, "    %.*s\n", static_cast<int>(text.size()), text.data());
+  if (d.column == 0 || d.column > text.size() + 1) return;
+  std::string caret = "    ";
+  for (size_t i = 0; i + 1 < d.column; ++i) caret += text[i] == '\t' ? '\t' : ' ';
+  std::fprintf(out, "%s^\n", caret.c_str());
+}
+
+CompileResult kova_compileFile(const std::string& path, const CompileOptions& options) {
+  std::string text;
+  if (!readFile(path, &text)) {
+    ParserEnv penv;
+    const std::string message = "cannot read \"" + path + "\"\n";
+    const Diagnostic d{true, 302, {}, 0, 0, message};
+    if (options.sink) {
+      options.sink(penv, d);
+    } else {
+      kova_printDiagnostic(stderr, penv, d);
+    }
+    return {nullptr, 1};
+  }
+  return kova_compileText(path, std::move(text), options);
+}
+
+CompileResult kova_compileText(const std::string& path, std::string text,
+                               const CompileOptions& options) {
+  // An interpreter environment over the program being compiled folds the
+  // constant expressions.
+  std::unique_ptr<InterpEnv> ienv = interp_create();
+  ienv->program = assembly_createProgram();
+  expr_operatorsInit(ienv.get());
+  ParserEnv penv;
+  penv.program = ienv->program.get();
+  penv.ienv = ienv.get();
+  ParserContext& c = penv.pctx;
+  c.wholeProgram = true;
+  c.sink = options.sink ? options.sink : [](const ParserEnv& p, const Diagnostic& d) {
+    kova_printDiagnostic(stderr, p, d);
+  };
+  parser_initPostSymbols(&penv);
+  parser_initBuiltinCalls(&penv);
+
+  WholeProgram whole;
+  whole.openInclude = [&](const SourceFile& from, const std::string& name) -> const SourceFile* {
+    const std::string found = find(name, folderOf(from.path), options);
+    if (found.empty()) return nullptr;
+    for (const auto& f : whole.files) {
+      if (fs::weakly_canonical(f->path) == fs::weakly_canonical(found)) return f.get();
+    }
+    auto file = std::make_unique<SourceFile>();
+    file->path = found;
+    if (!readFile(found, &file->text)) return nullptr;
+    whole.files.push_back(std::move(file));
+    return whole.files.back().get();
+  };
+
+  // The system library, then the program, in one list of definitions.
+  const std::string library = find(kSystemLibraryName, folderOf(path), options);
+  auto main = std::make_unique<SourceFile>();
+  main->path = path;
+  main->text = std::move(text);
+  const SourceFile* mainFile = main.get();
+  if (library.empty()) {
+    c.fileName = path;
+    c.source = mainFile->text;
+    parser_error(&penv, 302, "system library \"%s\" not found\n", kSystemLibraryName);
+    return {nullptr, c.errorCount};
+  }
+  auto lib = std::make_unique<SourceFile>();
+  lib->path = library;
+  if (!readFile(library, &lib->text)) {
+    parser_error(&penv, 302, "cannot read \"%s\"\n", library.c_str());
+    return {nullptr, c.errorCount};
+  }
+  const SourceFile* libFile = lib.get();
+  whole.files.push_back(std::move(lib));
+  whole.files.push_back(std::move(main));
+  compileFile(&penv, whole, *libFile);
+  if (c.errorCount == 0) compileFile(&penv, whole, *mainFile);
+  assembly_sizeProcesses(penv.program, static_cast<uint32_t>(whole.instances.size()));
+
+  for (size_t i = 0; i < whole.deferred.size() && c.errorCount < kMaxReportedErrors; ++i) {
+    const DeferredItem& item = whole.deferred[i];
+    c.fileName = item.file->path;
+    c.source = item.file->text;
+    kova_parser::Parser parser(&penv, item.file->text, item.offset, item.line);
+    parser.deferred(whole, item);
+  }
+  for (uint32_t f = 0; f < whole.functionHasBody.size(); ++f) {
+    if (!whole.functionHasBody[f]) {
+      reportAt(&penv, whole.functionAt[f], 304, "function \"%s\" is declared but never defined\n",
+               Function_getName(penv.program, f));
+    }
+  }
+  for (const ProcessDraft& d : whole.processes) {
+    if (!d.hasBody) {
+      reportAt(&penv, d.at, 305, "process definition \"%s\" is declared but never defined\n",
+               Symbol_getName(penv.program, d.symbol));
+    }
+  }
+  checkSubProcessCycles(&penv, whole);
+  if (c.errorCount != 0) return {nullptr, c.errorCount};
+  assembly_finish(&penv, whole, kova_modelName(path));
+  return {std::move(ienv->program), 0};
+}
