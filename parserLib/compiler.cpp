@@ -99,6 +99,20 @@ void checkSubProcessCycles(ParserEnv* penv, const WholeProgram& whole) {
   }
 }
 
+// The second pass over what the first passes left (bodies, instances,
+// annotations), in order; each item once.
+void runDeferred(ParserEnv* penv, WholeProgram& whole) {
+  ParserContext& c = penv->pctx;
+  for (; whole.nextDeferred < whole.deferred.size() && c.errorCount < kMaxReportedErrors;
+       ++whole.nextDeferred) {
+    const DeferredItem item = whole.deferred[whole.nextDeferred];
+    c.fileName = item.file->path;
+    c.source = item.file->text;
+    kova_parser::Parser parser(penv, item.file->text, item.offset, item.line);
+    parser.deferred(whole, item);
+  }
+}
+
 void compileFile(ParserEnv* penv, WholeProgram& whole, const SourceFile& file) {
   ParserContext& c = penv->pctx;
   c.fileName = file.path;
@@ -179,26 +193,81 @@ CompileResult kova_compileFile(const std::string& path, const CompileOptions& op
   return kova_compileText(path, std::move(text), options);
 }
 
-CompileResult kova_compileText(const std::string& path, std::string text,
-                               const CompileOptions& options) {
+std::unique_ptr<ProgramDraft> kova_startProgram(const std::string& libraryPath,
+                                                std::string librarySource,
+                                                const DiagnosticSink& sink, uint32_t nodeCapacity) {
+  auto draft = std::make_unique<ProgramDraft>();
   // An interpreter environment over the program being compiled folds the
   // constant expressions.
-  std::unique_ptr<InterpEnv> ienv = interp_create();
-  ienv->program = assembly_createProgram();
-  expr_operatorsInit(ienv.get());
-  ParserEnv penv;
-  penv.program = ienv->program.get();
-  penv.ienv = ienv.get();
-  ParserContext& c = penv.pctx;
+  draft->ienv = interp_create();
+  draft->ienv->program = assembly_createProgram(nodeCapacity);
+  expr_operatorsInit(draft->ienv.get());
+  draft->penv = std::make_unique<ParserEnv>();
+  ParserEnv* penv = draft->penv.get();
+  penv->program = draft->ienv->program.get();
+  penv->ienv = draft->ienv.get();
+  ParserContext& c = penv->pctx;
   c.wholeProgram = true;
-  c.sink = options.sink ? options.sink : [](const ParserEnv& p, const Diagnostic& d) {
+  c.sink = sink ? sink : [](const ParserEnv& p, const Diagnostic& d) {
     kova_printDiagnostic(stderr, p, d);
   };
-  parser_initPostSymbols(&penv);
-  parser_initBuiltinCalls(&penv);
+  parser_initPostSymbols(penv);
+  parser_initBuiltinCalls(penv);
+  auto lib = std::make_unique<SourceFile>();
+  lib->path = libraryPath;
+  lib->text = std::move(librarySource);
+  const SourceFile* file = lib.get();
+  draft->whole.files.push_back(std::move(lib));
+  compileFile(penv, draft->whole, *file);
+  runDeferred(penv, draft->whole);
+  if (c.errorCount != 0) return nullptr;
+  return draft;
+}
 
-  WholeProgram whole;
-  whole.openInclude = [&](const SourceFile& from, const std::string& name) -> const SourceFile* {
+std::unique_ptr<Program> kova_finishProgram(ProgramDraft& draft, const std::string& modelName) {
+  ParserEnv* penv = draft.penv.get();
+  WholeProgram& whole = draft.whole;
+  ParserContext& c = penv->pctx;
+  assembly_sizeProcesses(penv->program, static_cast<uint32_t>(whole.instances.size()));
+  runDeferred(penv, whole);
+  for (uint32_t f = 0; f < whole.functionHasBody.size(); ++f) {
+    if (!whole.functionHasBody[f]) {
+      reportAt(penv, whole.functionAt[f], 304, "function \"%s\" is declared but never defined\n",
+               Function_getName(penv->program, f));
+    }
+  }
+  for (const ProcessDraft& d : whole.processes) {
+    if (!d.hasBody) {
+      reportAt(penv, d.at, 305, "process definition \"%s\" is declared but never defined\n",
+               Symbol_getName(penv->program, d.symbol));
+    }
+  }
+  checkSubProcessCycles(penv, whole);
+  if (c.errorCount != 0) return nullptr;
+  assembly_finish(penv, whole, modelName);
+  return std::move(draft.ienv->program);
+}
+
+CompileResult kova_compileText(const std::string& path, std::string text,
+                               const CompileOptions& options) {
+  const DiagnosticSink sink =
+      options.sink ? options.sink : [](const ParserEnv& p, const Diagnostic& d) {
+        kova_printDiagnostic(stderr, p, d);
+      };
+  const std::string library = find(kSystemLibraryName, folderOf(path), options);
+  std::string libraryText;
+  if (library.empty() || !readFile(library, &libraryText)) {
+    ParserEnv penv;
+    penv.pctx.fileName = path;
+    penv.pctx.sink = sink;
+    parser_error(&penv, 302, "system library \"%s\" not found\n", kSystemLibraryName);
+    return {nullptr, 1};
+  }
+  std::unique_ptr<ProgramDraft> draft = kova_startProgram(library, std::move(libraryText), sink);
+  if (draft == nullptr) return {nullptr, 1};
+  WholeProgram& whole = draft->whole;
+  whole.openInclude = [&whole, &options](const SourceFile& from,
+                                         const std::string& name) -> const SourceFile* {
     const std::string found = find(name, folderOf(from.path), options);
     if (found.empty()) return nullptr;
     for (const auto& f : whole.files) {
@@ -210,53 +279,13 @@ CompileResult kova_compileText(const std::string& path, std::string text,
     whole.files.push_back(std::move(file));
     return whole.files.back().get();
   };
-
-  // The system library, then the program, in one list of definitions.
-  const std::string library = find(kSystemLibraryName, folderOf(path), options);
   auto main = std::make_unique<SourceFile>();
   main->path = path;
   main->text = std::move(text);
   const SourceFile* mainFile = main.get();
-  if (library.empty()) {
-    c.fileName = path;
-    c.source = mainFile->text;
-    parser_error(&penv, 302, "system library \"%s\" not found\n", kSystemLibraryName);
-    return {nullptr, c.errorCount};
-  }
-  auto lib = std::make_unique<SourceFile>();
-  lib->path = library;
-  if (!readFile(library, &lib->text)) {
-    parser_error(&penv, 302, "cannot read \"%s\"\n", library.c_str());
-    return {nullptr, c.errorCount};
-  }
-  const SourceFile* libFile = lib.get();
-  whole.files.push_back(std::move(lib));
   whole.files.push_back(std::move(main));
-  compileFile(&penv, whole, *libFile);
-  if (c.errorCount == 0) compileFile(&penv, whole, *mainFile);
-  assembly_sizeProcesses(penv.program, static_cast<uint32_t>(whole.instances.size()));
-
-  for (size_t i = 0; i < whole.deferred.size() && c.errorCount < kMaxReportedErrors; ++i) {
-    const DeferredItem& item = whole.deferred[i];
-    c.fileName = item.file->path;
-    c.source = item.file->text;
-    kova_parser::Parser parser(&penv, item.file->text, item.offset, item.line);
-    parser.deferred(whole, item);
-  }
-  for (uint32_t f = 0; f < whole.functionHasBody.size(); ++f) {
-    if (!whole.functionHasBody[f]) {
-      reportAt(&penv, whole.functionAt[f], 304, "function \"%s\" is declared but never defined\n",
-               Function_getName(penv.program, f));
-    }
-  }
-  for (const ProcessDraft& d : whole.processes) {
-    if (!d.hasBody) {
-      reportAt(&penv, d.at, 305, "process definition \"%s\" is declared but never defined\n",
-               Symbol_getName(penv.program, d.symbol));
-    }
-  }
-  checkSubProcessCycles(&penv, whole);
-  if (c.errorCount != 0) return {nullptr, c.errorCount};
-  assembly_finish(&penv, whole, kova_modelName(path));
-  return {std::move(ienv->program), 0};
+  compileFile(draft->penv.get(), whole, *mainFile);
+  std::unique_ptr<Program> program = kova_finishProgram(*draft, kova_modelName(path));
+  const size_t errors = draft->penv->pctx.errorCount;
+  return {std::move(program), program == nullptr ? std::max<size_t>(errors, 1) : 0};
 }

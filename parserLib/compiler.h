@@ -17,6 +17,7 @@
 
 #include "ASTLib/rAST.h"
 #include "parserLib/parser_data.h"
+#include "parserLib/program_assembly.h"
 
 inline constexpr char kSystemLibraryName[] = "system.kova";
 
@@ -36,6 +37,24 @@ CompileResult kova_compileFile(const std::string& path, const CompileOptions& op
 // Compiles a text as if it were the file `path`.
 CompileResult kova_compileText(const std::string& path, std::string text,
                                const CompileOptions& options);
+
+// A program being assembled: the front end over a program that already holds
+// the system library. The compiler adds a source to it; the test program
+// builder adds declarations directly.
+struct ProgramDraft {
+  std::unique_ptr<InterpEnv> ienv;  // folds constant expressions; owns the program
+  std::unique_ptr<ParserEnv> penv;
+  WholeProgram whole;
+};
+// A draft holding the library compiled from `librarySource` (named
+// `libraryPath` in diagnostics); null after an error.
+std::unique_ptr<ProgramDraft> kova_startProgram(const std::string& libraryPath,
+                                                std::string librarySource,
+                                                const DiagnosticSink& sink,
+                                                uint32_t nodeCapacity = kCompileNodeCapacity);
+// Compiles what the first pass left, checks the whole program and lays it
+// out; null when an error was reported.
+std::unique_ptr<Program> kova_finishProgram(ProgramDraft& draft, const std::string& modelName);
 
 // The library folders a build knows by default: the installed one, then the
 // source tree's (so that a build that is not installed finds its library).

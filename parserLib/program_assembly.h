@@ -143,6 +143,7 @@ struct InstanceDecl {
 struct WholeProgram {
   std::vector<std::unique_ptr<SourceFile>> files;
   std::vector<DeferredItem> deferred;
+  size_t nextDeferred = 0;              // the first item the second pass has not compiled
   std::vector<ProcessDraft> processes;  // by definition id
   std::vector<InstanceDecl> instances;
   std::vector<std::vector<ValueCell>> globalInit;  // by global id

@@ -37,6 +37,8 @@ std::string usage() {
 }
 
 // A program that does nothing but exist for a while.
+const char* kIdle = "processdef Idle() { state s { } }\nprocess Idle : i[1 ms]();\n";
+
 ProgramBuilder idleProgram() {
   ProgramBuilder b({.modelName = "idle"});
   const uint32_t p = b.process("Idle", {.states = {{"s", none}}});
@@ -77,9 +79,8 @@ TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
 }
 
 TEST(CommandLine, TimeLimitInMilliseconds) {
-  ProgramBuilder b = idleProgram();
   for (const char* option : {"-q -t 5", "-q --time=5"}) {
-    const RunResult r = runKova(b, option);
+    const RunResult r = runKovaSource("idle", kIdle, option);
     EXPECT_EQ(r.status, 0) << option;
     EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 5ms (5000000000)\n") << option;
   }
@@ -107,14 +108,12 @@ TEST(CommandLine, BadProgramFiles) {
 }
 
 TEST(CommandLine, RealTimeRunTakesItsTimeOnTheMonotonicClock) {
-  ProgramBuilder b({.modelName = "rt"});
-  const uint32_t n = b.global("n", TypeUInt32);
-  const uint32_t p = b.process(
-      "Tick", {.states = {{"s", b.block({b.assign(b.gvar(n), b.op(PLUS_OP, TypeUInt32, b.gvar(n),
-                                                                  b.integer(1)))})}}});
-  b.instance("tick", p, {.period = b.ms(10)});
   const auto start = std::chrono::steady_clock::now();
-  const RunResult r = runKova(b, "-r -t 50");
+  const RunResult r = runKovaSource("rt",
+                                    "var uint32 : n;\n"
+                                    "processdef Tick() { state s { n = n + 1; } }\n"
+                                    "process Tick : tick[10 ms]();\n",
+                                    "-r -t 50");
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r.status, 0);
   EXPECT_GE(elapsed, std::chrono::milliseconds(50));
