@@ -9,8 +9,8 @@
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/operator_functions.h"
 #include "parserLib/builtin_prototypes.h"
+#include "parserLib/diagnostics.h"
 #include "parserLib/kova_grammar.h"
-#include "parserLib/parser_error.h"
 #include "parserLib/parser_private.h"
 #include "parserLib/program_assembly.h"
 
@@ -60,10 +60,8 @@ std::string find(const std::string& name, const std::string& first, const Compil
   return {};
 }
 
-// Reports at a declaration's place, whatever file is being compiled.
-template <class... Args>
-void reportAt(ParserEnv* penv, const SourceLocation& at, uint32_t code, const char* format,
-              Args... args) {
+// Diagnostics made after a declaration's text name its place.
+void locateAt(ParserEnv* penv, const SourceLocation& at) {
   ParserContext& c = penv->pctx;
   if (at.file != nullptr) {
     c.fileName = at.file->path;
@@ -71,7 +69,6 @@ void reportAt(ParserEnv* penv, const SourceLocation& at, uint32_t code, const ch
   }
   c.line = at.line;
   c.column = at.column;
-  parser_error(penv, code, format, args...);
 }
 
 // A definition must not contain itself through its sub-processes.
@@ -85,9 +82,8 @@ void checkSubProcessCycles(ParserEnv* penv, const WholeProgram& whole) {
       if (state[sub.definition] == 1 && !reported[sub.definition]) {
         reported[sub.definition] = true;
         const ProcessDraft& d = whole.processes[sub.definition];
-        reportAt(penv, d.at, 305,
-                 "process definition \"%s\" contains itself through its sub-processes\n",
-                 Symbol_getName(penv->program, d.symbol));
+        locateAt(penv, d.at);
+        diag::contains_itself(penv, Symbol_getName(penv->program, d.symbol));
       } else if (state[sub.definition] == 0) {
         self(self, sub.definition);
       }
@@ -181,13 +177,10 @@ CompileResult kova_compileFile(const std::string& path, const CompileOptions& op
   std::string text;
   if (!readFile(path, &text)) {
     ParserEnv penv;
-    const std::string message = "cannot read \"" + path + "\"\n";
-    const Diagnostic d{true, 302, {}, 0, 0, message};
-    if (options.sink) {
-      options.sink(penv, d);
-    } else {
-      kova_printDiagnostic(stderr, penv, d);
-    }
+    penv.pctx.sink = options.sink ? options.sink : [](const ParserEnv& p, const Diagnostic& d) {
+      kova_printDiagnostic(stderr, p, d);
+    };
+    diag::cannot_read_file(&penv, path.c_str());
     return {nullptr, 1};
   }
   return kova_compileText(path, std::move(text), options);
@@ -232,14 +225,14 @@ std::unique_ptr<Program> kova_finishProgram(ProgramDraft& draft, const std::stri
   runDeferred(penv, whole);
   for (uint32_t f = 0; f < whole.functionHasBody.size(); ++f) {
     if (!whole.functionHasBody[f]) {
-      reportAt(penv, whole.functionAt[f], 304, "function \"%s\" is declared but never defined\n",
-               Function_getName(penv->program, f));
+      locateAt(penv, whole.functionAt[f]);
+      diag::function_never_defined(penv, Function_getName(penv->program, f));
     }
   }
   for (const ProcessDraft& d : whole.processes) {
     if (!d.hasBody) {
-      reportAt(penv, d.at, 305, "process definition \"%s\" is declared but never defined\n",
-               Symbol_getName(penv->program, d.symbol));
+      locateAt(penv, d.at);
+      diag::process_never_defined(penv, Symbol_getName(penv->program, d.symbol));
     }
   }
   checkSubProcessCycles(penv, whole);
@@ -260,7 +253,7 @@ CompileResult kova_compileText(const std::string& path, std::string text,
     ParserEnv penv;
     penv.pctx.fileName = path;
     penv.pctx.sink = sink;
-    parser_error(&penv, 302, "system library \"%s\" not found\n", kSystemLibraryName);
+    diag::system_library_not_found(&penv, kSystemLibraryName);
     return {nullptr, 1};
   }
   std::unique_ptr<ProgramDraft> draft = kova_startProgram(library, std::move(libraryText), sink);

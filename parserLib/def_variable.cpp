@@ -9,7 +9,7 @@
 #include "interpreterLib/interp_stack.h"
 #include "parserLib/def_expression.h"
 #include "parserLib/def_type.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -39,14 +39,12 @@ bool isGlobalName(const ParserEnv* penv, uint32_t symbol) {
 bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
                    std::vector<ValueCell>& out) {
   if (!defExpr_isConst(penv, expression)) {
-    parser_error(penv, 197,
-                 "non constant initialization expression allowed for local variables only\n");
+    diag::non_constant_initializer(penv);
     return false;
   }
   if (defExpr_matchExpectedType(penv, expression, typeId) == NO_ID) {
-    parser_error(penv, 160,
-                 "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-                 typeName(penv, typeId), typeName(penv, defType_evaluate(penv, expression)));
+    diag::wrong_value_type(penv, typeName(penv, typeId),
+                           typeName(penv, defType_evaluate(penv, expression)));
     return false;
   }
   if (penv->ienv == nullptr) return false;
@@ -60,8 +58,7 @@ bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
     const uint64_t converted = primTypeToInteger(v, typeId, &result);
     if ((result & ~CONV_VALUE_KEPT) != 0) {
       interpStack_leaveCall(env, mark);
-      parser_error(penv, 160, "constant value does not fit in type \"%s\"\n",
-                   typeName(penv, typeId));
+      diag::constant_out_of_range(penv, typeName(penv, typeId));
       return false;
     }
     ValueCell cell{};
@@ -92,7 +89,7 @@ bool layoutElements(ParserEnv* penv, AST_Node* list, const TypeRecord& type,
   const Program* program = penv->program;
   for (AST_Node* cell = list; cell != nullptr; cell = AST_right(program, cell), ++*count) {
     if (*count >= type.size) {
-      parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
+      diag::index_out_of_bounds(penv, type.size - 1);
       return false;
     }
     if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
@@ -150,12 +147,10 @@ bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
   }
   // A scalar written in braces.
   if (item->right == NO_ID) {
-    parser_warning(penv, "braces around initializer\n");
+    diag::braces_around_initializer(penv);
     return layoutInitializer(penv, AST_left(program, item), typeId, out);
   }
-  parser_error(penv, 160,
-               "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-               typeName(penv, typeId), "initializer list");
+  diag::wrong_value_type(penv, typeName(penv, typeId), "initializer list");
   return false;
 }
 
@@ -198,7 +193,7 @@ uint32_t defType_lookup(ParserEnv* penv, AST_Node* name) {
   for (uint32_t i = 0; i < program->infoProg->n_type; ++i) {
     if (program->dbg->typeSymbolId[i] == symbol) return i;
   }
-  parser_error(penv, 100, "type \"%s\" do not exist\n", symbolName(penv, symbol));
+  diag::unknown_type(penv, symbolName(penv, symbol));
   return NO_ID;
 }
 
@@ -225,9 +220,8 @@ AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId,
       init = defVar_makeInitializer(penv, initializer, typeId);
       if (init == nullptr) return nullptr;
     } else if (defExpr_matchExpectedType(penv, initializer, typeId) == NO_ID) {
-      parser_error(penv, 160,
-                   "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-                   typeName(penv, typeId), typeName(penv, defType_evaluate(penv, initializer)));
+      diag::wrong_value_type(penv, typeName(penv, typeId),
+                             typeName(penv, defType_evaluate(penv, initializer)));
       return nullptr;
     }
   }
@@ -241,7 +235,7 @@ AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId,
 uint32_t defBuff_makeType(ParserEnv* penv, uint32_t kind, uint32_t element, AST_Node* size) {
   if (element == NO_ID || size == nullptr) return NO_ID;
   if (kind == STRING_BUFFER) {
-    parser_error(penv, 187, "abstract type \"channel\" not allowed for buffer declaration\n");
+    diag::abstract_channel_buffer(penv);
     return NO_ID;
   }
   std::vector<ValueCell> count;
@@ -253,7 +247,7 @@ uint32_t defBuff_makeType(ParserEnv* penv, uint32_t kind, uint32_t element, AST_
                              ? uint64_t{n} * elementCells
                              : uint64_t{elementCells} * (n + 1ull) + 2;
   if (n == 0 || cells >= kMaxLocalData || elementCells == 0) {
-    parser_error(penv, 179, "type \"%s\" is not a buffer type\n", typeName(penv, element));
+    diag::not_a_buffer_type(penv, typeName(penv, element));
     return NO_ID;
   }
   record.storageSize = static_cast<uint32_t>(cells);
@@ -285,19 +279,21 @@ void defVar_declareLocal(ParserEnv* penv, AST_Node* declaration) {
                                : (c.scopeMarks.empty() ? 0 : c.scopeMarks.back());
   for (size_t i = mark; i < table.size(); ++i) {
     if (table[i].symbol == symbol) {
-      parser_warning(penv,
-                     constant ? "constant \"%s\" already defined in this scope\n"
-                              : "variable \"%s\" already defined in this scope\n",
-                     symbolName(penv, symbol));
+      if (constant) {
+        diag::constant_already_defined(penv, symbolName(penv, symbol));
+      } else {
+        diag::variable_already_defined(penv, symbolName(penv, symbol));
+      }
       break;
     }
   }
   if (isGlobalName(penv, symbol)) {
     const char* name = symbolName(penv, symbol);
-    parser_warning(penv,
-                   constant ? "constant \"%s\" shadows definition of \"%s\" at global scope\n"
-                            : "variable \"%s\" shadows definition of \"%s\" at global scope\n",
-                   name, name);
+    if (constant) {
+      diag::constant_shadows_global(penv, name, name);
+    } else {
+      diag::variable_shadows_global(penv, name, name);
+    }
   }
   ParserLocal local{};
   local.symbol = symbol;
@@ -333,8 +329,7 @@ AST_Node* defIter_makeDeclaration(ParserEnv* penv, AST_Node* buffer, AST_Node* n
   const uint32_t bufferType = defType_evaluate(penv, buffer);
   const uint32_t kind = defType_bufferKind(penv->program, bufferType);
   if (kind != ARRAY_BUFFER && kind != QUEUE_BUFFER && kind != STACK_BUFFER) {
-    parser_error(penv, 150, "symbol type \"%s\" is not an array type\n",
-                 typeName(penv, bufferType));
+    diag::not_an_array_type(penv, typeName(penv, bufferType));
     return nullptr;
   }
   const std::string text = std::string("Iterator<") + typeName(penv, bufferType) + ">";

@@ -8,7 +8,7 @@
 #include "parserLib/def_statement.h"
 #include "parserLib/def_type.h"
 #include "parserLib/def_variable.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 #include "parserLib/parser_private.h"
 
 namespace kova_parser {
@@ -77,8 +77,7 @@ bool isVariableType(const ParserEnv* penv, uint32_t type) {
 bool checkVariableType(ParserEnv* penv, uint32_t type) {
   if (type == NO_ID) return false;
   if (isVariableType(penv, type)) return true;
-  parser_error(penv, 100, "type \"%s\" cannot be the type of a variable\n",
-               Type_getName(penv->program, type));
+  diag::not_a_variable_type(penv, Type_getName(penv->program, type));
   return false;
 }
 
@@ -151,13 +150,12 @@ void Parser::includeDeclaration(WholeProgram& whole) {
       from != nullptr && whole.openInclude ? whole.openInclude(*from, included) : nullptr;
   locate(nameToken);
   if (file == nullptr) {
-    parser_error(penv_, 302, "include file \"%s\" not found\n", included.c_str());
+    diag::include_not_found(penv_, included.c_str());
     return;
   }
   if (std::find(whole.includeStack.begin(), whole.includeStack.end(), file->path) !=
       whole.includeStack.end()) {
-    parser_error(penv_, 302, "include cycle: \"%s\" is already being compiled\n",
-                 file->path.c_str());
+    diag::include_cycle(penv_, file->path.c_str());
     return;
   }
   // The included file's declarations form their own list.
@@ -207,8 +205,7 @@ void Parser::enumDeclaration(WholeProgram&) {
     AST_Node* sym = takeNode();
     if (std::find(seen.begin(), seen.end(), symbolOf(sym)) != seen.end()) {
       locate(literal);
-      parser_error(penv_, 100, "enumeration literal \"%s\" is listed twice\n",
-                   name(penv_, symbolOf(sym)));
+      diag::enumeration_literal_listed_twice(penv_, name(penv_, symbolOf(sym)));
     }
     seen.push_back(symbolOf(sym));
     literals = parser_appendList(penv_, literals, sym);
@@ -216,7 +213,7 @@ void Parser::enumDeclaration(WholeProgram&) {
   if (!checkMatch(TOK_RBRACE, TOK_LBRACE, openLine) || !checkNext(TOK_SEMICOLON)) return;
   if (findTypeNamed(penv_->program, name(penv_, symbol)) != NO_ID) {
     locate(nameToken);
-    parser_error(penv_, 100, "type \"%s\" is already defined\n", name(penv_, symbol));
+    diag::type_already_defined(penv_, name(penv_, symbol));
     return;
   }
   parser_addType(penv_, {TypeEnum, 0, 1, NONE_BUFFER, AST_id(penv_->program, literals)},
@@ -264,13 +261,13 @@ void Parser::structDeclaration(WholeProgram&) {
       if (!checkMatch(TOK_RBRACKET, TOK_LBRACKET, bracketLine)) return;
       type = size != nullptr ? defBuff_makeType(penv_, kind, type, size) : NO_ID;
     } else if (kind != NONE_BUFFER) {
-      parser_error(penv_, 301, "channel size not specified\n");
+      diag::channel_size_not_specified(penv_);
       type = NO_ID;
     }
     if (!checkNext(TOK_SEMICOLON)) return;
     if (std::find(seen.begin(), seen.end(), fieldSymbol) != seen.end()) {
       locate(fieldToken);
-      parser_error(penv_, 161, "field \"%s\" is declared twice\n", name(penv_, fieldSymbol));
+      diag::field_declared_twice(penv_, name(penv_, fieldSymbol));
       ok = false;
     }
     seen.push_back(fieldSymbol);
@@ -286,11 +283,11 @@ void Parser::structDeclaration(WholeProgram&) {
   if (!checkMatch(TOK_RBRACE, TOK_LBRACE, openLine) || !checkNext(TOK_SEMICOLON) || !ok) return;
   locate(nameToken);
   if (findTypeNamed(penv_->program, name(penv_, symbol)) != NO_ID) {
-    parser_error(penv_, 100, "type \"%s\" is already defined\n", name(penv_, symbol));
+    diag::type_already_defined(penv_, name(penv_, symbol));
     return;
   }
   if (fields == nullptr) {
-    parser_error(penv_, 100, "structure \"%s\" has no field\n", name(penv_, symbol));
+    diag::structure_no_field(penv_, name(penv_, symbol));
     return;
   }
   parser_addType(penv_, {TypeStructure, 0, storage, NONE_BUFFER, AST_id(penv_->program, fields)},
@@ -314,13 +311,12 @@ void Parser::globalDeclaration(WholeProgram& whole) {
   const uint32_t type = AST_getVarDeclTypeId(penv_->program, decl);
   locate(start);
   if (findGlobal(penv_->program, symbol) != NO_ID || findConstant(penv_, symbol) != NO_ID) {
-    parser_error(penv_, 303, "duplicate global \"%s\"\n", name(penv_, symbol));
+    diag::duplicate_global(penv_, name(penv_, symbol));
     return;
   }
   if (!checkVariableType(penv_, type)) return;
   if (type == findTypeNamed(penv_->program, "Process_Instance")) {
-    parser_error(penv_, 303,
-                 "a global of type Process_Instance is declared by a process instance only\n");
+    diag::process_instance_global(penv_);
     return;
   }
   bool ok = true;
@@ -412,7 +408,7 @@ AST_Node* Parser::parameters() {
       const uint32_t symbol = AST_getVarDeclSymId(penv_->program, p);
       if (std::find(seen.begin(), seen.end(), symbol) != seen.end()) {
         locate(at);
-        parser_error(penv_, 118, "parameter \"%s\" is declared twice\n", name(penv_, symbol));
+        diag::parameter_declared_twice(penv_, name(penv_, symbol));
         ok = false;
       }
       seen.push_back(symbol);
@@ -454,20 +450,20 @@ void Parser::functionDeclaration(WholeProgram& whole) {
   const char* text = name(penv_, symbol);
   bool ok = penv_->pctx.errorCount == errorsBefore;
   if (lookupFunctionProtos(penv_, symbol) != nullptr) {
-    parser_error(penv_, 304, "\"%s\" is a built-in function\n", text);
+    diag::builtin_function_name(penv_, text);
     ok = false;
   } else if (std::strcmp(text, "init") == 0 && params != nullptr) {
-    parser_error(penv_, 304, "init() takes no parameter\n");
+    diag::init_takes_no_parameter(penv_);
     ok = false;
   }
   uint32_t id = findFunction(penv_->program, symbol);
   if (ok && id != NO_ID) {
     const AST_Node* earlier = AST_fromId(penv_->program, penv_->program->functionTable[id].params);
     if (hasBody && whole.functionHasBody[id]) {
-      parser_error(penv_, 304, "function \"%s\" is already defined\n", text);
+      diag::function_already_defined(penv_, text);
       ok = false;
     } else if (!sameParameters(penv_->program, earlier, params)) {
-      parser_error(penv_, 304, "function \"%s\" does not match its earlier declaration\n", text);
+      diag::function_declarations_differ(penv_, text);
       ok = false;
     }
   }
@@ -519,11 +515,10 @@ void Parser::processDefinition(WholeProgram& whole) {
     const AST_Node* earlier =
         AST_fromId(penv_->program, penv_->program->processDefinitionTable[id].params);
     if (hasBody && whole.processes[id].hasBody) {
-      parser_error(penv_, 305, "process definition \"%s\" is already defined\n", text);
+      diag::process_definition_already_defined(penv_, text);
       ok = false;
     } else if (!sameParameters(penv_->program, earlier, params)) {
-      parser_error(penv_, 305, "process definition \"%s\" does not match its earlier declaration\n",
-                   text);
+      diag::process_declarations_differ(penv_, text);
       ok = false;
     }
   }
@@ -596,12 +591,12 @@ void Parser::instanceDeclaration(WholeProgram& whole) {
 
   locate(nameToken);
   if (findGlobal(penv_->program, symbol) != NO_ID || findConstant(penv_, symbol) != NO_ID) {
-    parser_error(penv_, 303, "duplicate global \"%s\"\n", name(penv_, symbol));
+    diag::duplicate_global(penv_, name(penv_, symbol));
     return;
   }
   const uint32_t instanceType = findTypeNamed(penv_->program, "Process_Instance");
   if (instanceType == NO_ID) {
-    parser_error(penv_, 100, "type \"%s\" do not exist\n", "Process_Instance");
+    diag::unknown_type(penv_, "Process_Instance");
     return;
   }
   const SourceFile* file = nullptr;
@@ -721,8 +716,7 @@ void Parser::processBody(WholeProgram& whole, const DeferredItem& item) {
       return true;
     }
     locate(at);
-    parser_error(penv_, 303, "\"%s\" is already declared in process \"%s\"\n", name(penv_, symbol),
-                 name(penv_, draft.symbol));
+    diag::name_declared_twice_in_process(penv_, name(penv_, symbol), name(penv_, draft.symbol));
     return false;
   };
   while (!failed_ && testNext(TOK_STATIC)) {
@@ -769,10 +763,11 @@ void Parser::processBody(WholeProgram& whole, const DeferredItem& item) {
     const uint32_t def = findDefinition(program, defSymbol);
     if (def == NO_ID || !whole.processes[def].hasBody) {
       locate(defToken);
-      parser_error(penv_, 305,
-                   def == NO_ID ? "unknown process definition \"%s\"\n"
-                                : "process definition \"%s\" has no body\n",
-                   name(penv_, defSymbol));
+      if (def == NO_ID) {
+        diag::unknown_process_definition(penv_, name(penv_, defSymbol));
+      } else {
+        diag::process_definition_no_body(penv_, name(penv_, defSymbol));
+      }
       ok = false;
       continue;
     }
@@ -883,8 +878,8 @@ void Parser::processBody(WholeProgram& whole, const DeferredItem& item) {
         if (e == nullptr || defExpr_matchExpectedType(penv_, e, type) != NO_ID) return;
         const uint32_t found = defType_evaluate(penv_, e);
         if (found != NO_ID) {
-          parser_error(penv_, 160, "%s must be a %s value (\"%s\" found)\n", what,
-                       Type_getName(program, type), Type_getName(program, found));
+          diag::transition_value_type(penv_, what, Type_getName(program, type),
+                                      Type_getName(program, found));
         }
         typed = false;
       };
@@ -906,7 +901,7 @@ void Parser::processBody(WholeProgram& whole, const DeferredItem& item) {
     for (const auto& [symbol, node] : states) {
       if (symbol == stateSymbol) {
         locate(at);
-        parser_error(penv_, 306, "state \"%s\" is declared twice\n", name(penv_, symbol));
+        diag::state_declared_twice(penv_, name(penv_, symbol));
         stateOk = false;
       }
     }
@@ -930,8 +925,7 @@ void Parser::processBody(WholeProgram& whole, const DeferredItem& item) {
     if (found == states.end()) {
       if (ok) {
         locate(p.at);
-        parser_error(penv_, 306, "unknown state \"%s\" in process \"%s\"\n", name(penv_, p.target),
-                     name(penv_, draft.symbol));
+        diag::unknown_state_process(penv_, name(penv_, p.target), name(penv_, draft.symbol));
       }
       ok = false;
       continue;
@@ -962,8 +956,8 @@ void Parser::instanceParts(WholeProgram& whole, const DeferredItem& item) {
     if (defExpr_matchExpectedType(penv_, e, type) != NO_ID) return;
     const uint32_t found = defType_evaluate(penv_, e);
     if (found != NO_ID) {
-      parser_error(penv_, 160, "%s of \"%s\" must be a %s value (\"%s\" found)\n", what,
-                   instanceName, Type_getName(program, type), Type_getName(program, found));
+      diag::instance_value_type(penv_, what, instanceName, Type_getName(program, type),
+                                Type_getName(program, found));
     }
     ok = false;
   };
@@ -995,13 +989,11 @@ void Parser::instanceParts(WholeProgram& whole, const DeferredItem& item) {
   penv_->pctx.line = decl.at.line;
   penv_->pctx.column = decl.at.column;
   if (decl.definition == NO_ID) {
-    parser_error(penv_, 305, "unknown process definition \"%s\"\n",
-                 name(penv_, decl.definitionSymbol));
+    diag::unknown_process_definition(penv_, name(penv_, decl.definitionSymbol));
     return;
   }
   if (!whole.processes[decl.definition].hasBody) {
-    parser_error(penv_, 305, "process definition \"%s\" has no body\n",
-                 name(penv_, decl.definitionSymbol));
+    diag::process_definition_no_body(penv_, name(penv_, decl.definitionSymbol));
     decl.definition = NO_ID;
     return;
   }
@@ -1037,12 +1029,11 @@ void Parser::annotationBody(WholeProgram& whole, const DeferredItem& item) {
   penv_->pctx.column = column;
   AST_Node* node = nullptr;
   if (is(0, "kova") && !is(1, "time") && !is(1, "hardware")) {
-    parser_error(penv_, 307, "unknown annotation \"@kova:%s\" (kova:time or kova:hardware)\n",
-                 path.size() > 1 ? name(penv_, path[1]) : "");
+    diag::unknown_kova_annotation(penv_, path.size() > 1 ? name(penv_, path[1]) : "");
     return;
   }
   if (is(0, "kova") && path.size() > 3) {
-    parser_error(penv_, 307, "an annotation names at most one variable\n");
+    diag::annotation_names_at_most_one(penv_);
     return;
   }
   if (is(0, "kova") && path.size() == 3) {
@@ -1053,15 +1044,16 @@ void Parser::annotationBody(WholeProgram& whole, const DeferredItem& item) {
       if (d.symbol == path[2]) instance = &d;
     }
     if (variable == NO_ID || (time && instance == nullptr)) {
-      parser_error(penv_, 307,
-                   time ? "unknown process instance \"%s\"\n" : "unknown global variable \"%s\"\n",
-                   name(penv_, path[2]));
+      if (time) {
+        diag::unknown_process_instance(penv_, name(penv_, path[2]));
+      } else {
+        diag::unknown_global_variable(penv_, name(penv_, path[2]));
+      }
       return;
     }
     if (time) {
       if (instance->annotation != nullptr) {
-        parser_error(penv_, 307, "process instance \"%s\" already has a timing annotation\n",
-                     name(penv_, path[2]));
+        diag::process_instance_already_timing_annotation(penv_, name(penv_, path[2]));
         return;
       }
       node = parser_makeNodeWord(penv_, PROCESS_ANNOTATION, variable, blk, nullptr);

@@ -12,7 +12,7 @@
 #include "parserLib/def_statement.h"
 #include "parserLib/def_type.h"
 #include "parserLib/def_variable.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 #include "parserLib/parser_private.h"
 
 namespace kova_parser {
@@ -64,8 +64,7 @@ void Parser::locate(const Token& token) {
 Parser::Nesting::Nesting(Parser* parser) : parser_(parser) {
   if (++parser_->depth_ > kMaxNesting && !parser_->failed_) {
     parser_->failed_ = true;
-    parser_error(parser_->penv_, 301, "statement nested too deeply (more than %d levels)\n",
-                 kMaxNesting);
+    diag::nested_too_deeply(parser_->penv_, kMaxNesting);
   }
 }
 
@@ -77,8 +76,7 @@ void Parser::syntaxError() {
   if (failed_) return;
   failed_ = true;
   if (tok_.kind != TOK_END) locate(tok_);
-  parser_error(penv_, 301, "%s before \"%s\" in this line:\n%s\n", "syntax error",
-               tok_.text.c_str(), penv_->pctx.lineText.c_str());
+  diag::syntax_error(penv_, "syntax error", tok_.text.c_str(), penv_->pctx.lineText.c_str());
 }
 
 bool Parser::testNext(int kind) {
@@ -117,8 +115,8 @@ bool Parser::checkMatch(int close, int open, size_t openLine) {
   const char* closeText = close == TOK_RBRACE ? "}" : close == TOK_RPAREN ? ")" : "]";
   const char* openText = open == TOK_LBRACE ? "{" : open == TOK_LPAREN ? "(" : "[";
   if (tok_.kind != TOK_END) locate(tok_);
-  parser_error(penv_, 301, "expected '%s' to close '%s' at line %zu, but found \"%s\"\n", closeText,
-               openText, openLine, tok_.kind == TOK_END ? "end of file" : tok_.text.c_str());
+  diag::unclosed_bracket(penv_, closeText, openText, openLine,
+                         tok_.kind == TOK_END ? "end of file" : tok_.text.c_str());
   return false;
 }
 
@@ -187,7 +185,7 @@ bool Parser::skipBraces() {
   if (!closed) {
     locate(open);
     failed_ = true;
-    parser_error(penv_, 301, "'{' at line %zu is never closed\n", open.line);
+    diag::unclosed_brace(penv_, open.line);
     return false;
   }
   // The closing brace is consumed by a fresh scanner so that the next token
@@ -330,7 +328,7 @@ AST_Node* Parser::blockContents(size_t openLine) {
 // local_declaration -> variable_declaration | 'static' variable_declaration
 AST_Node* Parser::localDeclaration() {
   if (testNext(TOK_STATIC)) {
-    parser_error(penv_, 301, "static declaration not allowed in this scope");
+    diag::static_not_allowed(penv_);
     variableDeclaration();
     return nullptr;
   }
@@ -372,15 +370,15 @@ Parser::VarDeclParts Parser::variableDeclarationParts() {
   const char* nameText =
       d.name != nullptr ? Symbol_getName(penv_->program, d.name->value.id.index) : "";
   if (d.constant && !d.initialized) {
-    parser_error(penv_, 301, "constant \"%s\" declaration needs an initialization\n", nameText);
+    diag::constant_needs_initializer(penv_, nameText);
     return d;
   }
   if (d.kind != NONE_BUFFER && !d.sized) {
-    parser_error(penv_, 301, "channel size not specified\n");
+    diag::channel_size_not_specified(penv_);
     return d;
   }
   if (d.kind != NONE_BUFFER && d.constant) {
-    parser_error(penv_, 301, "constant channel not allowed\n");
+    diag::constant_channel(penv_);
     return d;
   }
   if (d.initialized && d.init == nullptr) return d;
@@ -525,7 +523,7 @@ AST_Node* Parser::simpleStatementOrExpression(bool topLevel) {
     if (!testNext(TOK_SEMICOLON)) {
       if (reported) return nullptr;
       if (tok_.kind == TOK_END) {
-        parser_error(penv_, 301, "expect ';' after assignment\n");
+        diag::missing_semicolon_after_assignment(penv_);
         return nullptr;
       }
       syntaxError();
@@ -537,7 +535,7 @@ AST_Node* Parser::simpleStatementOrExpression(bool topLevel) {
     if (!testNext(TOK_SEMICOLON)) {
       if (reported) return nullptr;
       if (tok_.kind == TOK_END) {
-        parser_error(penv_, 301, "expect ';' after statement\n");
+        diag::missing_semicolon_after_statement(penv_);
         return nullptr;
       }
       syntaxError();
@@ -733,7 +731,7 @@ Expr Parser::stateReference() {
       }
     }
   }
-  parser_error(penv_, 143, "undefined data identifier \"%s\"\n", Symbol_getName(program, symbol));
+  diag::undefined_identifier(penv_, Symbol_getName(program, symbol));
   return {};
 }
 
@@ -815,7 +813,7 @@ Expr Parser::primary() {
     }
     case TOK_FREQ_LITERAL:
       advance();
-      parser_error(penv_, 301, "Frequency cannot be used in conventional expression\n");
+      diag::frequency_in_expression(penv_);
       return {};
     case TOK_LPAREN: {
       const size_t openLine = tok_.line;

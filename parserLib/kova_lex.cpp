@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -188,11 +188,11 @@ KovaLexer::KovaLexer(ParserEnv* penv, std::string_view text, size_t offset, size
   penv_->pctx.line = line;
 }
 
-void KovaLexer::error(uint32_t code, const char* message) {
-  if (skipping_) return;
+bool KovaLexer::reporting() {
+  if (skipping_) return false;
   penv_->pctx.line = line_;
   penv_->pctx.column = pos_ - lineStart_ + 1;
-  parser_error(penv_, code, "%s", message);
+  return true;
 }
 
 Token KovaLexer::next() {
@@ -226,7 +226,7 @@ Token KovaLexer::next() {
         if (text_.substr(pos_).starts_with(op.text)) return make(op.kind, op.text.size(), nullptr);
       }
       // Form feed, vertical tab, '!', '%' and any byte no rule starts with.
-      error(300, "unknown token!\n");
+      if (reporting()) diag::unknown_token(penv_);
       ++pos_;
     }
   }
@@ -254,7 +254,7 @@ void KovaLexer::lineBreak() {
   pos_ = start;
   lineStart_ = start;
   // Reported with the line it is about.
-  if (length >= kLineTextCapacity) error(51, "Max line length exceeded!\n");
+  if (length >= kLineTextCapacity && reporting()) diag::line_too_long(penv_);
 }
 
 bool KovaLexer::scanComment() {
@@ -280,7 +280,7 @@ bool KovaLexer::scanComment() {
     }
   }
   inComment_ = false;
-  error(888, "Unclosed comment\n");
+  if (reporting()) diag::unclosed_comment(penv_);
   return false;
 }
 
@@ -353,7 +353,7 @@ bool KovaLexer::stringLiteral(Token& token) {
   }
   // No rule matches an unclosed quote: it is an unknown token, and nothing
   // after it can be trusted to be outside the string.
-  error(300, "unknown token!\n");
+  if (reporting()) diag::unknown_token(penv_);
   pos_ = text_.size();
   return false;
 }

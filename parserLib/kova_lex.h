@@ -132,7 +132,9 @@ class KovaLexer {
   // At a quote; false (after the error) when the string is not closed.
   bool stringLiteral(Token& token);
 
-  void error(uint32_t code, const char* message);
+  // Sets the diagnostics' location to the scanning position; false when
+  // skipping (nothing is reported then).
+  bool reporting();
 
   ParserEnv* penv_;
   std::string_view text_;

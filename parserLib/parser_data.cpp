@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 std::unique_ptr<ParserEnv> parser_initTables() {
   auto penv = std::make_unique<ParserEnv>();
@@ -177,10 +177,9 @@ AST_Node* parser_makeNode(ParserEnv* penv, uint32_t op, NodeValue value, const A
     if (!penv->pctx.nodeBudgetExceeded) {
       penv->pctx.nodeBudgetExceeded = true;
       if (penv->pctx.wholeProgram) {
-        parser_error(penv, 666, "program too large (more than %u nodes)\n", info.max_ast_size);
+        diag::program_too_large(penv, info.max_ast_size);
       } else {
-        parser_error(penv, 666, "statement too large for the %u nodes left to the console\n",
-                     info.max_ast_size - penv->pctx.parseStartNodes);
+        diag::statement_too_large(penv, info.max_ast_size - penv->pctx.parseStartNodes);
       }
     }
     return nullptr;
