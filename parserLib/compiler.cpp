@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unordered_set>
 
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/operator_functions.h"
@@ -106,6 +107,28 @@ void runDeferred(ParserEnv* penv, WholeProgram& whole) {
     c.source = item.file->text;
     kova_parser::Parser parser(penv, item.file->text, item.offset, item.line);
     parser.deferred(whole, item);
+  }
+}
+
+// Every `state NAME` names a state of some process definition.
+void checkStateReferences(ParserEnv* penv, const WholeProgram& whole) {
+  const Program* program = penv->program;
+  std::unordered_set<uint32_t> states;
+  for (uint32_t d = 0; d < program->infoProg->n_processDefinitions; ++d) {
+    for (const AST_Node* cell = AST_fromId(program, program->processDefinitionTable[d].states);
+         cell != nullptr; cell = AST_right(program, cell)) {
+      states.insert(AST_left(program, cell)->value.id.index);
+    }
+  }
+  for (const auto& r : penv->pctx.stateReferences) {
+    if (states.contains(r.symbol)) continue;
+    penv->pctx.fileName = r.fileName;
+    for (const auto& f : whole.files) {
+      if (f->path == r.fileName) penv->pctx.source = f->text;
+    }
+    penv->pctx.line = r.line;
+    penv->pctx.column = r.column;
+    diag::undefined_identifier(penv, Symbol_getName(program, r.symbol));
   }
 }
 
@@ -236,6 +259,7 @@ std::unique_ptr<Program> kova_finishProgram(ProgramDraft& draft, const std::stri
     }
   }
   checkSubProcessCycles(penv, whole);
+  checkStateReferences(penv, whole);
   if (c.errorCount != 0) return nullptr;
   assembly_finish(penv, whole, modelName);
   return std::move(draft.ienv->program);

@@ -715,6 +715,17 @@ Expr Parser::stateReference() {
   if (name == nullptr) return {};
   const Program* program = penv_->program;
   const uint32_t symbol = name->value.id.index;
+  // A state's id is its name's symbol id; in a whole program the states of
+  // definitions not compiled yet are checked at the end.
+  if (penv_->pctx.wholeProgram) {
+    penv_->pctx.stateReferences.push_back({symbol, penv_->pctx.fileName, last_.line, last_.column});
+    NodeValue value{};
+    value.u64 = symbol;
+    AST_Node* literal = parser_makeNode(penv_, INTEGER_OP, value, nullptr, nullptr);
+    return {literal != nullptr ? parser_makeNodeWord(penv_, CAST_OP, TypeUInt32, literal, nullptr)
+                               : nullptr,
+            Shape::Unary};
+  }
   for (uint32_t d = 0; d < program->infoProg->n_processDefinitions; ++d) {
     for (const AST_Node* cell = AST_fromId(program, program->processDefinitionTable[d].states);
          cell != nullptr; cell = AST_right(program, cell)) {

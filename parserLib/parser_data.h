@@ -99,6 +99,14 @@ struct ParserContext {
   // Whole programs keep local constants in the global constant table (their
   // value is known when compiling), hidden from global name look-ups.
   std::unordered_set<uint32_t> hiddenConstants;
+  // `state NAME` in a whole program: checked once every state is known.
+  struct StateReference {
+    uint32_t symbol;
+    std::string fileName;
+    size_t line;
+    size_t column;
+  };
+  std::vector<StateReference> stateReferences;
   // The types of the operations already typed, by node id: a long chain of
   // operations is typed once, not once per link.
   std::unordered_map<uint32_t, uint32_t> typeCache;

@@ -38,10 +38,14 @@ void parser_printConsoleDiagnostic(const Diagnostic& d) {
 }
 
 void parser_error(ParserEnv* penv, uint32_t code, const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  report(penv, true, code, fmt, args);
-  va_end(args);
+  // A whole program stops reporting after its first errors (the parse stops
+  // soon after too).
+  if (!penv->pctx.wholeProgram || penv->pctx.errorCount < kMaxReportedErrors) {
+    va_list args;
+    va_start(args, fmt);
+    report(penv, true, code, fmt, args);
+    va_end(args);
+  }
   penv->pctx.status = code;
   ++penv->pctx.errorCount;
 }
