@@ -280,7 +280,8 @@ CompileResult kova_compileText(const std::string& path, std::string text,
     diag::system_library_not_found(&penv, kSystemLibraryName);
     return {nullptr, 1};
   }
-  std::unique_ptr<ProgramDraft> draft = kova_startProgram(library, std::move(libraryText), sink);
+  std::unique_ptr<ProgramDraft> draft =
+      kova_startProgram(library, std::move(libraryText), sink, options.nodeCapacity);
   if (draft == nullptr) return {nullptr, 1};
   WholeProgram& whole = draft->whole;
   whole.openInclude = [&whole, &options](const SourceFile& from,

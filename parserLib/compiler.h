@@ -22,9 +22,10 @@
 inline constexpr char kSystemLibraryName[] = "system.kova";
 
 struct CompileOptions {
-  std::vector<std::string> includeDirs;  // -I folders, in order
-  std::vector<std::string> libraryDirs;  // searched last (the installed library)
-  DiagnosticSink sink;                   // empty: kova_printDiagnostic on standard error
+  std::vector<std::string> includeDirs;          // -I folders, in order
+  std::vector<std::string> libraryDirs;          // searched last (the installed library)
+  DiagnosticSink sink;                           // empty: kova_printDiagnostic on standard error
+  uint32_t nodeCapacity = kCompileNodeCapacity;  // the largest program, in nodes
 };
 
 struct CompileResult {

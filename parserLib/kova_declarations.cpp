@@ -447,7 +447,8 @@ void Parser::functionDeclaration(WholeProgram& whole) {
   const bool hasBody = tok_.kind == TOK_LBRACE;
   if (!hasBody && !checkNext(TOK_SEMICOLON)) return;
   locate(nameToken);
-  const char* text = name(penv_, symbol);
+  const std::string name_ = name(penv_, symbol);
+  const char* text = name_.c_str();
   bool ok = penv_->pctx.errorCount == errorsBefore;
   if (lookupFunctionProtos(penv_, symbol) != nullptr) {
     diag::builtin_function_name(penv_, text);
@@ -508,7 +509,8 @@ void Parser::processDefinition(WholeProgram& whole) {
   const bool hasBody = tok_.kind == TOK_LBRACE;
   if (!hasBody && !checkNext(TOK_SEMICOLON)) return;
   locate(nameToken);
-  const char* text = name(penv_, symbol);
+  const std::string name_ = name(penv_, symbol);
+  const char* text = name_.c_str();
   bool ok = penv_->pctx.errorCount == errorsBefore;
   uint32_t id = findDefinition(penv_->program, symbol);
   if (ok && id != NO_ID) {
@@ -944,7 +946,8 @@ void Parser::processBody(WholeProgram& whole, const DeferredItem& item) {
 void Parser::instanceParts(WholeProgram& whole, const DeferredItem& item) {
   Program* program = penv_->program;
   InstanceDecl& decl = whole.instances[item.index];
-  const char* instanceName = name(penv_, decl.symbol);
+  // A copy: compiling the expressions below may move the symbol table.
+  const std::string instanceName = name(penv_, decl.symbol);
   AST_Node* period = nullptr;
   AST_Node* offset = nullptr;
   bool ok = true;
@@ -956,7 +959,7 @@ void Parser::instanceParts(WholeProgram& whole, const DeferredItem& item) {
     if (defExpr_matchExpectedType(penv_, e, type) != NO_ID) return;
     const uint32_t found = defType_evaluate(penv_, e);
     if (found != NO_ID) {
-      diag::instance_value_type(penv_, what, instanceName, Type_getName(program, type),
+      diag::instance_value_type(penv_, what, instanceName.c_str(), Type_getName(program, type),
                                 Type_getName(program, found));
     }
     ok = false;
@@ -999,8 +1002,8 @@ void Parser::instanceParts(WholeProgram& whole, const DeferredItem& item) {
   }
   const AST_Node* params =
       AST_fromId(program, program->processDefinitionTable[decl.definition].params);
-  if (!ok ||
-      !defCall_checkArguments(penv_, instanceName, params, args, CallKind::Instance, nullptr)) {
+  if (!ok || !defCall_checkArguments(penv_, instanceName.c_str(), params, args, CallKind::Instance,
+                                     nullptr)) {
     decl.definition = NO_ID;
     return;
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ASTLib/call_codes.h"
+#include "ASTLib/rEnv.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/run_control.h"
 #include "parserLib/compiler.h"
@@ -109,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CompileOptions options;
   options.libraryDirs = kova_defaultLibraryDirs();
   options.sink = [](const ParserEnv&, const Diagnostic&) {};
+  options.nodeCapacity = 1u << 16;  // room enough for what the fuzzer writes, cheap to allocate
   CompileResult compiled = kova_compileText(
       "fuzz.kova", std::string(reinterpret_cast<const char*>(data), size), options);
   if (compiled.program == nullptr || !runnable(compiled.program.get())) return 0;

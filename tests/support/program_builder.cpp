@@ -557,11 +557,11 @@ uint32_t ProgramBuilder::process(std::string name, ProcessSpec shape) {
                            ptr(st.block), ptr(list(transitions)));
     states.emplace_back(st.name, N{AST_id(impl_->program, named)});
   }
-  for (auto& [transition, target] : targets) {
+  for (const auto& t : targets) {
     const auto it = std::find_if(states.begin(), states.end(),
-                                 [&](const auto& s) { return s.first == target; });
-    if (it == states.end()) fail("unknown state " + target);
-    assembly_setTransitionTarget(&at(transition), penv, &at(it->second));
+                                 [&](const auto& s) { return s.first == t.second; });
+    if (it == states.end()) fail("unknown state " + t.second);
+    assembly_setTransitionTarget(&at(t.first), penv, &at(it->second));
   }
   std::vector<N> stateNodes;
   for (const auto& s : states) stateNodes.push_back(s.second);
