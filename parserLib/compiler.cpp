@@ -304,6 +304,6 @@ CompileResult kova_compileText(const std::string& path, std::string text,
   whole.files.push_back(std::move(main));
   compileFile(draft->penv.get(), whole, *mainFile);
   std::unique_ptr<Program> program = kova_finishProgram(*draft, kova_modelName(path));
-  const size_t errors = draft->penv->pctx.errorCount;
-  return {std::move(program), program == nullptr ? std::max<size_t>(errors, 1) : 0};
+  const size_t errors = program == nullptr ? std::max<size_t>(draft->penv->pctx.errorCount, 1) : 0;
+  return {std::move(program), errors};
 }

@@ -21,6 +21,7 @@ struct Reported {
 struct Compiled {
   std::unique_ptr<Program> program;
   std::vector<Reported> reported;
+  size_t errors;
 };
 
 Compiled compile(const std::string& source) {
@@ -30,7 +31,9 @@ Compiled compile(const std::string& source) {
   options.sink = [&c](const ParserEnv&, const Diagnostic& d) {
     c.reported.push_back({std::string(d.file), d.line, d.column, d.code, std::string(d.message)});
   };
-  c.program = kova_compileText("unit.kova", source, options).program;
+  CompileResult result = kova_compileText("unit.kova", source, options);
+  c.program = std::move(result.program);
+  c.errors = result.errors;
   return c;
 }
 
@@ -46,6 +49,7 @@ TEST(Compiler, ErrorsAreLocatedAndTheParseGoesOn) {
       "}\n"
       "var uint8 : a;\n");  // duplicate, in the first pass
   EXPECT_EQ(c.program, nullptr);
+  EXPECT_EQ(c.errors, 3u);
   ASSERT_EQ(c.reported.size(), 3u);
   EXPECT_EQ(c.reported[0].line, 7u);
   EXPECT_EQ(c.reported[0].code, 303u);
@@ -74,6 +78,7 @@ TEST(Compiler, ProgramLayout) {
       "process Outer : first[1 ms]();\n"
       "process Inner : second() on (false);\n");
   ASSERT_NE(c.program, nullptr) << (c.reported.empty() ? "" : c.reported[0].message);
+  EXPECT_EQ(c.errors, 0u);
   const Program& p = *c.program;
   EXPECT_EQ(std::string(p.infoProg->modelName), "unit");
   // first, its two sub-processes, second; each Inner owns one static.
