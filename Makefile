@@ -4,15 +4,19 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
 GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 
-.PHONY: all build test sanitize run bench clean
+.PHONY: all build test sanitize run bench clean docs
 
 # The bundled example: a traffic light run for one simulated second, traced.
 run: build
-	$(BUILD_DIR)/zebu_interpreter/kova -t 1000 $(BUILD_DIR)/examples/traffic_light.ast
+	$(BUILD_DIR)/zebu_interpreter/kova -t 1000 examples/traffic_light.kova
 
 # Evaluator speed as ratios to native code (not part of the tests).
 bench: build
 	$(BUILD_DIR)/bench/eval_bench
+
+# The guide's list of built-in calls, from the prototype tables.
+docs: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) --target docs
 
 all: build
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -10,7 +11,7 @@
 #include "ASTLib/kova_assert.h"
 #include "parserLib/def_expression.h"
 #include "parserLib/def_type.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -482,10 +483,11 @@ bool argsReadable(ParserEnv* penv, AST_Node* args) {
 
 void warnDeprecated(ParserEnv* penv, const char* name, const char* replacement) {
   if (replacement == nullptr) return;
-  std::string text = "\"" + std::string(name) + "\" is deprecated";
-  if (*replacement != '\0') text += ", please use \"" + std::string(replacement) + "\" instead";
-  text += "\n";
-  parser_warning(penv, "%s", text.c_str());
+  if (*replacement != '\0') {
+    diag::deprecated_name_use_instead(penv, name, replacement);
+  } else {
+    diag::deprecated_name(penv, name);
+  }
 }
 
 AST_Node* finishCall(ParserEnv* penv, AST_Node* call, const char* name, const char* deprecated,
@@ -536,9 +538,7 @@ bool makeChoiceUniformEnum(ParserEnv* penv, AST_Node* call) {
   const uint32_t t = namedType(program, arg);
   if (t == NO_ID || !defType_isEnum(program, t)) {
     const uint32_t found = t != NO_ID ? t : (arg != nullptr ? defType_evaluate(penv, arg) : NO_ID);
-    parser_error(penv, 129,
-                 "choice_uniform() function expects an enumeration type argument (\"%s\" found)\n",
-                 typeName(program, found));
+    diag::choice_uniform_needs_enumeration(penv, typeName(program, found));
     return false;
   }
   call->value.id.type = t;
@@ -548,10 +548,9 @@ bool makeChoiceUniformEnum(ParserEnv* penv, AST_Node* call) {
 // The run-time report names where the assertion was written.
 bool makeAssertContext(ParserEnv* penv, AST_Node* call) {
   // Console lines belong to no function or process.
-  const std::string enclosing;
   return appendArg(penv, call, makeStringLabel(penv, penv->pctx.fileName)) &&
          appendArg(penv, call, makeLineLiteral(penv)) &&
-         appendArg(penv, call, makeStringLabel(penv, enclosing));
+         appendArg(penv, call, makeStringLabel(penv, penv->pctx.enclosing));
 }
 
 bool makeExitLine(ParserEnv* penv, AST_Node* call) {
@@ -561,8 +560,7 @@ bool makeExitLine(ParserEnv* penv, AST_Node* call) {
 bool checkChannelWritable(ParserEnv* penv, AST_Node* call) {
   AST_Node* object = callObject(penv->program, call);
   if (object != nullptr && defExpr_isWritable(penv, object)) return true;
-  parser_error(penv, 189, "local channel \"%s\" is IN mode (\"push\" is forbidden)\n",
-               expressionName(penv, object));
+  diag::push_on_in_channel(penv, expressionName(penv, object));
   return false;
 }
 
@@ -575,8 +573,7 @@ bool makeChannelInsertSorted(ParserEnv* penv, AST_Node* call) {
   AST_Node* object = callObject(penv->program, call);
   const uint32_t element = baseOf(penv->program, defType_evaluate(penv, object));
   if (element < TypePrimitive) return true;
-  parser_error(penv, 189, "insert sorted in channel \"%s\" is only valid for primitive types\n",
-               expressionName(penv, object));
+  diag::insert_sorted_needs_primitive(penv, expressionName(penv, object));
   return false;
 }
 
@@ -595,11 +592,11 @@ void checkStringPrint(ParserEnv* penv, AST_Node* call) {
   if (t == NO_ID) return;
   const uint32_t kind = defType_bufferKind(program, t);
   if (kind != ARRAY_BUFFER && kind != QUEUE_BUFFER) {
-    parser_error(penv, 134, "first uint8.print() argument has to be a queue or an array\n");
+    diag::uint8_print_target(penv);
     return;
   }
   if (baseOf(program, t) != TypeUInt8) {
-    parser_error(penv, 134, "first uint8.print() channel must be of type uint8 \n");
+    diag::uint8_print_target_element(penv);
     return;
   }
   defFunc_checkPrintCall(penv, nodeAt(program, args->right));
@@ -769,15 +766,13 @@ AST_Node* builtinFunc_makeCall(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* 
   const char* name = symbolText(program, symbol);
   const FunctionProto* entry = lookupFunctionProtos(penv, symbol);
   if (entry == nullptr) {
-    parser_error(penv, 181, "unknown operation \"%s\"\n", name);
+    diag::unknown_operation(penv, name);
     return nullptr;
   }
   const sntr* s = searchMatchingFunction(penv, *entry, args);
   if (s == nullptr || !argsReadable(penv, args)) {
     const std::string all = allocAllSntrDesc(program, entry->sntrs, NO_ID, TypeVoid);
-    parser_error(penv, 182,
-                 "invalid argument(s) for \"%s\" operation\n    available signatures are:\n%s",
-                 name, all.c_str());
+    diag::no_function_signature(penv, name, all.c_str());
     return nullptr;
   }
   const uint32_t ret = getRealRetType(penv, s->retTypeId, NO_ID, TypeVoid, args);
@@ -806,18 +801,14 @@ AST_Node* builtinMtd_makeCall(ParserEnv* penv, AST_Node* object, AST_Node* nameS
       if (withObject == nullptr) return nullptr;
       return make_function_call(penv, nameSymbol, withObject, /*leftCurrying=*/true);
     }
-    parser_error(penv, 181, "unknown%s operation \"%s\" for type \"%s\"\n",
-                 staticCall ? " static" : "", name, objName);
+    diag::unknown_method(penv, staticCall ? " static" : "", name, objName);
     return nullptr;
   }
   const uint32_t category = entry->objType.category;
   const sntr* s = searchMatchingMethod(penv, *entry, object, args);
   if (s == nullptr || !argsReadable(penv, args)) {
     const std::string all = allocAllSntrDesc(program, entry->sntrs, objType, category);
-    parser_error(penv, 182,
-                 "invalid argument(s) for \"%s\"%s operation of type \"%s\"\n    available "
-                 "signatures are:\n%s",
-                 name, staticCall ? " static" : "", objName, all.c_str());
+    diag::no_method_signature(penv, name, staticCall ? " static" : "", objName, all.c_str());
     return nullptr;
   }
   const uint32_t ret = getRealRetType(penv, s->retTypeId, objType, category, args);
@@ -835,8 +826,8 @@ AST_Node* builtinFld_makeCall(ParserEnv* penv, AST_Node* object, AST_Node* nameS
   const uint32_t objType = protoObjectType(penv, object);
   const FieldProto* entry = lookupFieldProto(penv, object, symbol);
   if (entry == nullptr) {
-    parser_error(penv, 181, "unknown%s field \"%s\" for type \"%s\"\n",
-                 isTypeName(penv, object) ? " static" : "", name, typeName(program, objType));
+    diag::unknown_builtin_field(penv, isTypeName(penv, object) ? " static" : "", name,
+                                typeName(program, objType));
     return nullptr;
   }
   const uint32_t ret =
@@ -991,7 +982,7 @@ void parser_checkBuiltinTree(ParserEnv* penv, AST_Node* root) {
   if (root == nullptr) return;
   // Children first, without recursion; a node reached twice (a malformed,
   // shared or cyclic tree) is checked once.
-  std::vector<bool> seen(program->infoProg->n_AST, false);
+  std::unordered_set<uint32_t> seen;
   std::vector<std::pair<uint32_t, bool>> pending{{AST_id(program, root), false}};
   while (!pending.empty()) {
     const auto [id, childrenDone] = pending.back();
@@ -999,11 +990,16 @@ void parser_checkBuiltinTree(ParserEnv* penv, AST_Node* root) {
     AST_Node* node = nodeAt(program, id);
     if (node == nullptr) continue;
     if (childrenDone) {
-      if (node->op == CALL_OP) parser_checkBuiltinCall(penv, node);
+      if (node->op != CALL_OP) continue;
+      // A whole program's calls are reported on their own lines.
+      if (penv->pctx.wholeProgram && program->dbg->nodeLine != nullptr) {
+        penv->pctx.line = program->dbg->nodeLine[id];
+        penv->pctx.column = 0;
+      }
+      parser_checkBuiltinCall(penv, node);
       continue;
     }
-    if (seen[id]) continue;
-    seen[id] = true;
+    if (!seen.insert(id).second) continue;
     pending.push_back({id, true});
     if (nodeAt(program, node->right) != nullptr) pending.push_back({node->right, false});
     if (nodeAt(program, node->left) != nullptr) pending.push_back({node->left, false});

@@ -9,7 +9,7 @@
 #include "parserLib/builtin_prototypes.h"
 #include "parserLib/def_type.h"
 #include "parserLib/def_variable.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -108,8 +108,11 @@ AST_Node* defVar_makeAccess(ParserEnv* penv, AST_Node* symbol) {
                      AST_fromId(p, local->declaration));
   }
   if (const ParserLocal* local = defVar_findLocalConstant(penv, sym)) {
-    return reference(penv, LOCAL_CONSTANT_OP, local->typeId, local->index,
-                     AST_fromId(p, local->declaration));
+    return reference(penv, penv->pctx.wholeProgram ? GLOBAL_CONSTANT_OP : LOCAL_CONSTANT_OP,
+                     local->typeId, local->index, AST_fromId(p, local->declaration));
+  }
+  for (auto it = penv->pctx.staticVars.rbegin(); it != penv->pctx.staticVars.rend(); ++it) {
+    if (it->symbol == sym) return reference(penv, STATIC_VARIABLE_OP, it->typeId, it->index);
   }
   const uint32_t global = findGlobal(
       p->infoProg->n_globalVariables, [p](uint32_t i) { return p->dbg->globalVariableSymbolId[i]; },
@@ -117,8 +120,12 @@ AST_Node* defVar_makeAccess(ParserEnv* penv, AST_Node* symbol) {
   if (global != NO_ID) {
     return reference(penv, GLOBAL_VARIABLE_OP, p->globalVariableTable[global].typeId, global);
   }
+  const auto& hidden = penv->pctx.hiddenConstants;
   const uint32_t constant = findGlobal(
-      p->infoProg->n_globalConstants, [p](uint32_t i) { return p->dbg->globalConstantSymbolId[i]; },
+      p->infoProg->n_globalConstants,
+      [p, &hidden](uint32_t i) {
+        return hidden.contains(i) ? NO_ID : p->dbg->globalConstantSymbolId[i];
+      },
       sym);
   if (constant != NO_ID) {
     return reference(penv, GLOBAL_CONSTANT_OP, p->globalConstantTable[constant].typeId, constant);
@@ -128,7 +135,7 @@ AST_Node* defVar_makeAccess(ParserEnv* penv, AST_Node* symbol) {
   if (std::strcmp(symbolName(penv, sym), "IO") == 0) {
     return parser_makeNodeWord(penv, IO_OP, TypeInputOutput, nullptr, nullptr);
   }
-  parser_error(penv, 143, "undefined data identifier \"%s\"\n", symbolName(penv, sym));
+  diag::undefined_identifier(penv, symbolName(penv, sym));
   return nullptr;
 }
 
@@ -148,8 +155,7 @@ AST_Node* defExpr_makeMultipleEqualityExpression(ParserEnv* penv, AST_Node* chai
                                                  AST_Node* right) {
   AST_Node* last = lastComparison(penv, chain);
   if (last != nullptr && last->op != op) {
-    parser_error(penv, 98,
-                 "Multiple (in)equality expression must use the same operator (== or !=)\n");
+    diag::mixed_equality_chain(penv);
     return nullptr;
   }
   return chainLink(penv, chain, op, right);
@@ -160,11 +166,11 @@ AST_Node* defExpr_makeMultipleRelationalExpression(ParserEnv* penv, AST_Node* ch
   AST_Node* first = chain;
   while (first != nullptr && first->op == AND_OP) first = AST_left(penv->program, first);
   if (first != nullptr && isComparison(first->op) && isAscending(first->op) != isAscending(op)) {
-    parser_warning(penv, isAscending(op)
-                             ? "'>' and '>=' should not be used in a '<' and '<=' multiple "
-                               "comparison expression\n"
-                             : "'<' and '<=' should not be used in a '>' and '>=' multiple "
-                               "comparison expression\n");
+    if (isAscending(op)) {
+      diag::descending_in_ascending_chain(penv);
+    } else {
+      diag::ascending_in_descending_chain(penv);
+    }
   }
   return chainLink(penv, chain, op, right);
 }
@@ -188,22 +194,21 @@ AST_Node* defExpr_makeUnitConversion(ParserEnv* penv, AST_Node* expression, AST_
     const uint32_t type = defType_evaluate(penv, expression);
     if (type == NO_ID) return nullptr;
     if (!defType_isInteger(type)) {
-      parser_error(penv, 152, "positive integer type expected, but \"%s\" found\n",
-                   typeName(penv, type));
+      diag::integer_expected(penv, typeName(penv, type));
       return nullptr;
     }
     // Picoseconds need no scaling: the value is taken as a time.
     if (u.op == PS_OP) return parser_makeNodeWord(penv, CAST_OP, TypeTime, expression, nullptr);
     return parser_makeNodeWord(penv, u.op, 0, expression, nullptr);
   }
-  parser_error(penv, 216, "unknown post symbol \"%s\"\n", name);
+  diag::unknown_post_symbol(penv, name);
   return nullptr;
 }
 
 AST_Node* defExpr_makeAssignment(ParserEnv* penv, AST_Node* target, AST_Node* value) {
   if (target == nullptr || value == nullptr) return nullptr;
   if (!defExpr_isWritable(penv, target)) {
-    parser_error(penv, 153, "assignment left symbol is read-only mode\n");
+    diag::read_only_target(penv);
     return nullptr;
   }
   const uint32_t targetType = defType_evaluate(penv, target);
@@ -213,13 +218,12 @@ AST_Node* defExpr_makeAssignment(ParserEnv* penv, AST_Node* target, AST_Node* va
     if (value == nullptr) return nullptr;
   }
   if (defType_bufferKind(penv->program, targetType) != NONE_BUFFER) {
-    parser_error(penv, 159, "entire assignment on buffer forbidden\n");
+    diag::whole_buffer_assignment(penv);
     return nullptr;
   }
   if (value->op != INITIALIZER_OP && defExpr_matchExpectedType(penv, value, targetType) == NO_ID) {
-    parser_error(penv, 160,
-                 "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-                 typeName(penv, targetType), typeName(penv, defType_evaluate(penv, value)));
+    diag::wrong_value_type(penv, typeName(penv, targetType),
+                           typeName(penv, defType_evaluate(penv, value)));
     return nullptr;
   }
   return parser_makeNodeWord(penv, ASSIGN_OP, 0, target, value);
@@ -231,14 +235,13 @@ AST_Node* defBuff_makeArrayCall(ParserEnv* penv, AST_Node* array, AST_Node* inde
   const uint32_t arrayType = defType_evaluate(penv, array);
   if (arrayType == NO_ID) return nullptr;
   if (defType_bufferKind(program, arrayType) != ARRAY_BUFFER) {
-    parser_error(penv, 150, "symbol type \"%s\" is not an array type\n", typeName(penv, arrayType));
+    diag::not_an_array_type(penv, typeName(penv, arrayType));
     return nullptr;
   }
   const uint32_t indexType = defType_evaluate(penv, index);
   if (indexType == NO_ID) return nullptr;
   if (!defType_isInteger(indexType)) {
-    parser_error(penv, 152, "positive integer type expected, but \"%s\" found\n",
-                 typeName(penv, indexType));
+    diag::integer_expected(penv, typeName(penv, indexType));
     return nullptr;
   }
   const uint32_t size = program->typeTable[arrayType].size;
@@ -248,14 +251,14 @@ AST_Node* defBuff_makeArrayCall(ParserEnv* penv, AST_Node* array, AST_Node* inde
     primTypeToUInt64(expr_execute(penv->ienv, index), &value);
     interpStack_leaveCall(penv->ienv, mark);
     if (value >= size) {
-      parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", size - 1);
+      diag::index_out_of_bounds(penv, size - 1);
       return nullptr;
     }
   } else if (indexType == TypeUInt64 || indexType == TypeSInt64) {
-    parser_error(penv, 151, "64 bits integer type variables are forbidden as array index\n");
+    diag::wide_index_variable(penv);
     return nullptr;
   } else if (defType_isSignedInteger(indexType)) {
-    parser_warning(penv, "signed integer variable as array index\n");
+    diag::signed_index_variable(penv);
   }
   return parser_makeNodeWord(penv, ARRAY_INDEX_OP, program->typeTable[arrayType].baseType, array,
                              index);
@@ -293,8 +296,7 @@ AST_Node* defExpr_makeFieldCall(ParserEnv* penv, AST_Node* object, AST_Node* fie
       }
       offset += Type_getStorageSize(program, fieldType);
     }
-    parser_error(penv, 161, "Field \"%s\" do not exist in structure \"%s\"\n",
-                 symbolName(penv, field), typeName(penv, type));
+    diag::unknown_field(penv, symbolName(penv, field), typeName(penv, type));
     return nullptr;
   }
   return builtinFld_makeCall(penv, object, fieldSymbol);
@@ -306,6 +308,21 @@ AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* ar
   const Program* program = penv->program;
   const uint32_t sym = nameSymbol->value.id.index;
   const char* name = symbolName(penv, sym);
+  const ParserContext& c = penv->pctx;
+  for (const ParserLocal& sub : c.staticVars) {
+    if (sub.symbol != sym || sub.index >= c.subProcessCount || leftCurrying) continue;
+    const AST_Node* params =
+        AST_fromId(program, program->processDefinitionTable[sub.definition].params);
+    if (!defCall_checkArguments(penv, name, params, args, CallKind::SubProcess, nullptr)) {
+      return nullptr;
+    }
+    AST_Node* custom = indexNode(penv, sub.index);
+    AST_Node* index = custom != nullptr
+                          ? parser_makeNodeWord(penv, INDEX_NODE, kCallSubProcess, nullptr, custom)
+                          : nullptr;
+    if (index == nullptr) return nullptr;
+    return parser_makeNodeWord(penv, CALL_OP, TypeStatement, index, args);
+  }
   uint32_t funcId = NO_ID;
   for (uint32_t i = 0; i < program->infoProg->n_functions; ++i) {
     if (program->dbg->functionSymbolId[i] == sym) funcId = i;
@@ -313,16 +330,38 @@ AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* ar
   if (funcId == NO_ID) {
     const uint32_t type = findType(program, sym);
     if (type == NO_ID) {
-      parser_error(penv, 156, "undefined function or local process instance call \"%s\"\n", name);
+      diag::undefined_function(penv, name);
       return nullptr;
     }
     if (AST_listSize(program, args) != 1) {
-      parser_error(penv, 156, "cast function accepts only 1 argument\n");
+      diag::cast_argument_count(penv);
       return nullptr;
     }
     return parser_makeNodeWord(penv, CAST_OP, type, AST_left(program, args), nullptr);
   }
   const AST_Node* params = AST_fromId(program, program->functionTable[funcId].params);
+  bool valueForm = false;
+  if (!defCall_checkArguments(penv, name, params, args, CallKind::Function, &valueForm)) {
+    return nullptr;
+  }
+  uint32_t code = leftCurrying ? kCallFunctionLeftCurrying : kCallFunctionCustom;
+  uint32_t type = TypeStatement;
+  if (valueForm) {
+    code = leftCurrying ? kCallFunctionLeftRightCurrying : kCallFunctionRightCurrying;
+    type = AST_getVarDeclTypeId(
+        program,
+        AST_left(program, AST_getListNthRoot(program, params, AST_listSize(program, params) - 1)));
+  }
+  AST_Node* custom = indexNode(penv, funcId);
+  AST_Node* index =
+      custom != nullptr ? parser_makeNodeWord(penv, INDEX_NODE, code, nullptr, custom) : nullptr;
+  if (index == nullptr) return nullptr;
+  return parser_makeNodeWord(penv, CALL_OP, type, index, args);
+}
+
+bool defCall_checkArguments(ParserEnv* penv, const char* name, const AST_Node* params,
+                            AST_Node* args, CallKind kind, bool* valueForm) {
+  const Program* program = penv->program;
   const size_t expected = AST_listSize(program, params);
   const size_t given = AST_listSize(program, args);
   AST_Node* arg = args;
@@ -333,36 +372,32 @@ AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* ar
     const AST_Node* decl = AST_left(program, param);
     const uint32_t paramType = AST_getVarDeclTypeId(program, decl);
     if (value == nullptr || defExpr_matchExpectedType(penv, value, paramType) == NO_ID) {
-      parser_error(penv, 118,
-                   "wrong function \"%s\" parameter type (parameter \"%s\" expected type \"%s\", "
-                   "but \"%s\" found)\n",
-                   name, symbolName(penv, AST_getVarDeclSymId(program, decl)),
-                   typeName(penv, paramType), typeName(penv, defType_evaluate(penv, value)));
-      return nullptr;
+      diag::wrong_argument_type(penv, name, symbolName(penv, AST_getVarDeclSymId(program, decl)),
+                                typeName(penv, paramType),
+                                typeName(penv, defType_evaluate(penv, value)));
+      return false;
     }
     if (decl->op == OUT_PARAM_OP && !defExpr_isWritable(penv, value)) {
-      parser_error(penv, 119, "OUT parameter must be a mutable data accessor\n");
-      return nullptr;
+      diag::out_argument_not_writable(penv);
+      return false;
     }
   }
-  uint32_t code = leftCurrying ? kCallFunctionLeftCurrying : kCallFunctionCustom;
-  uint32_t type = TypeStatement;
-  if (given + 1 == expected && param != nullptr && AST_right(program, param) == nullptr &&
-      AST_left(program, param)->op == OUT_PARAM_OP) {
-    code = leftCurrying ? kCallFunctionLeftRightCurrying : kCallFunctionRightCurrying;
-    type = AST_getVarDeclTypeId(program, AST_left(program, param));
-  } else if (given != expected) {
-    parser_error(penv, 117,
-                 "wrong function \"%s\" parameters number (%zu parameter(s) expected, but %zu "
-                 "found)\n",
-                 name, expected, given);
-    return nullptr;
+  const bool lastOutMissing = given + 1 == expected && param != nullptr &&
+                              AST_right(program, param) == nullptr &&
+                              AST_left(program, param)->op == OUT_PARAM_OP;
+  if (kind == CallKind::Function && lastOutMissing) {
+    *valueForm = true;
+    return true;
   }
-  AST_Node* custom = indexNode(penv, funcId);
-  AST_Node* index =
-      custom != nullptr ? parser_makeNodeWord(penv, INDEX_NODE, code, nullptr, custom) : nullptr;
-  if (index == nullptr) return nullptr;
-  return parser_makeNodeWord(penv, CALL_OP, type, index, args);
+  if (given == expected) return true;
+  switch (kind) {
+    case CallKind::Function: diag::wrong_argument_count(penv, name, expected, given); break;
+    case CallKind::SubProcess: diag::wrong_subprocess_argument_count(penv, name); break;
+    case CallKind::Instance:
+      diag::wrong_instance_argument_count(penv, name, expected, given);
+      break;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- properties

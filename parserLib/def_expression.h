@@ -36,6 +36,13 @@ AST_Node* defExpr_makeFieldCall(ParserEnv* penv, AST_Node* object, AST_Node* fie
 AST_Node* make_function_call(ParserEnv* penv, AST_Node* nameSymbol, AST_Node* args,
                              bool leftCurrying);
 
+// Arguments against a parameter list: types, out arguments writable, count.
+// A function call missing exactly its last out parameter sets *valueForm
+// (the call yields that parameter). False after the diagnostic.
+enum class CallKind { Function, SubProcess, Instance };
+bool defCall_checkArguments(ParserEnv* penv, const char* name, const AST_Node* params,
+                            AST_Node* args, CallKind kind, bool* valueForm);
+
 // Properties the checks rely on.
 bool defExpr_isConst(ParserEnv* penv, const AST_Node* expression);
 uint32_t defExpr_getAccessRights(ParserEnv* penv, const AST_Node* expression);

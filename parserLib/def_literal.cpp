@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "parserLib/diagnostics.h"
 #include "parserLib/kova_lex.h"
-#include "parserLib/parser_error.h"
 
 namespace {
 
@@ -97,10 +97,8 @@ AST_Node* defExpr_makeTimeLiteral(ParserEnv* penv, std::string_view text) {
     ++part;
 
     if (reference != nullptr && unit->rank >= reference->rank) {
-      parser_warning(penv,
-                     "the time literal n°%zu in time literal expression has the same or an higher "
-                     "time unit (%s) than the previous one (%s)\n",
-                     part, std::string(unit->name).c_str(), std::string(reference->name).c_str());
+      diag::time_unit_order(penv, part, std::string(unit->name).c_str(),
+                            std::string(reference->name).c_str());
     } else {
       reference = unit;
     }
@@ -126,15 +124,15 @@ AST_Node* defExpr_makeFrequencyLiteral(ParserEnv* penv, std::string_view text) {
   }
   const std::string_view number = text.substr(p, end - p);
   if (number.find_first_not_of("0.") == std::string_view::npos) {
-    parser_error(penv, 177, "a hertz frequency must be strictly greater than 0\n");
+    diag::frequency_zero(penv);
     return nullptr;
   }
   // A number beyond a double's range leaves f at 0, below the range.
   double f = 0.0;
   std::from_chars(number.data(), number.data() + number.size(), f, std::chars_format::fixed);
   if (f < kMinFrequency || f > kMaxFrequency) {
-    parser_error(penv, 183, "hertz frequency out of range (%.*e to %.*e only)\n",
-                 kMinFrequencyDigits, kMinFrequency, kMaxFrequencyDigits, kMaxFrequency);
+    diag::frequency_out_of_range(penv, kMinFrequencyDigits, kMinFrequency, kMaxFrequencyDigits,
+                                 kMaxFrequency);
     return nullptr;
   }
   // At the lowest frequency the period rounds up to 2^64, one past the

@@ -6,7 +6,7 @@
 
 #include "parserLib/builtin_prototypes.h"
 #include "parserLib/def_type.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -58,8 +58,7 @@ bool isUInt8Text(const Program* program, uint32_t t) {
 bool checkConversion(ParserEnv* penv, char conversion, int parameter, uint32_t t) {
   const Program* program = penv->program;
   const auto expected = [&](uint32_t named) {
-    parser_error(penv, 134, "Type mismatch for parameter %d : expected %s, found %s\n", parameter,
-                 typeName(program, named), typeName(program, t));
+    diag::print_argument_type(penv, parameter, typeName(program, named), typeName(program, t));
     return false;
   };
   switch (conversion) {
@@ -71,14 +70,12 @@ bool checkConversion(ParserEnv* penv, char conversion, int parameter, uint32_t t
     case 'x':
     case 'c':
       if (defType_isInteger(t)) return true;
-      parser_error(penv, 134, "Type mismatch for parameter %d : expected intX or uintX, found %s\n",
-                   parameter, typeName(program, t));
+      diag::print_argument_integer(penv, parameter, typeName(program, t));
       return false;
     case 'b': return t == TypeBoolean || expected(TypeBoolean);
     case 's':
       if (isUInt8Text(program, t)) return true;
-      parser_error(penv, 134, "Type mismatch for parameter %d : expected uint8 buffer or channel\n",
-                   parameter);
+      diag::print_argument_string(penv, parameter);
       return false;
     default: return false;
   }
@@ -110,8 +107,7 @@ bool defFunc_checkPrintCall(ParserEnv* penv, AST_Node* args) {
     const uint32_t t = defType_evaluate(penv, format);
     if (t == NO_ID) return false;
     if (isUInt8Buffer(program, t)) return true;
-    parser_error(penv, 134,
-                 "first print() or println() argument has to be a uint8 channel or array\n");
+    diag::print_format_argument(penv);
     return false;
   }
 
@@ -133,18 +129,17 @@ bool defFunc_checkPrintCall(ParserEnv* penv, AST_Node* args) {
     }
     if (text[i] != '%') continue;
     if (++i >= text.size()) {
-      parser_error(penv, 134, "spurious trailing ‘%%’ in format\n");
+      diag::print_trailing_percent(penv);
       return false;
     }
     const char conversion = text[i];
     if (conversion == '%') continue;
     if (!isConversion(conversion)) {
-      parser_error(penv, 134, "unknown conversion type character '%c'\n", conversion);
+      diag::print_unknown_conversion(penv, conversion);
       return false;
     }
     if (++used > found) {
-      parser_error(penv, 134, "Print formats expects at least %d parameters, only %d found\n", used,
-                   found);
+      diag::print_missing_arguments(penv, used, found);
       return false;
     }
     AST_Node* value = values[static_cast<size_t>(used - 1)];
@@ -153,7 +148,7 @@ bool defFunc_checkPrintCall(ParserEnv* penv, AST_Node* args) {
     if (t == NO_ID || !checkConversion(penv, conversion, used, t)) return false;
   }
   if (used < found) {
-    parser_error(penv, 134, "too many arguments for format\n");
+    diag::print_extra_arguments(penv);
     return false;
   }
   return true;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "parserLib/def_type.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -13,9 +13,9 @@ bool isCondition(ParserEnv* penv, AST_Node* condition) {
   const uint32_t type = defType_evaluate(penv, condition);
   if (type == NO_ID) return false;
   if (type != TypeBoolean) {
-    parser_error(penv, 113, "only %s type allowed as a condition (%s found)\n",
-                 Type_getName(penv->program, TypeBoolean),
-                 type < penv->program->infoProg->n_type ? Type_getName(penv->program, type) : "?");
+    diag::condition_not_bool(
+        penv, Type_getName(penv->program, TypeBoolean),
+        type < penv->program->infoProg->n_type ? Type_getName(penv->program, type) : "?");
     return false;
   }
   return true;

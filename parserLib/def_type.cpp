@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -107,10 +107,7 @@ uint32_t resultantTimeArithmetic(uint32_t op, uint32_t a, uint32_t b) {
 
 void reportUntypedFloat(ParserEnv* penv) {
   const Program* p = penv->program;
-  parser_error(penv, 142,
-               "cannot evaluate literal floating point expression type (is it %s or %s ?)\n"
-               "Please enforce float type using <float type>.as()\n",
-               typeName(p, TypeF32), typeName(p, TypeF64));
+  diag::untyped_float_literal(penv, typeName(p, TypeF32), typeName(p, TypeF64));
 }
 
 // ---------------------------------------------------------------- float literals
@@ -139,14 +136,16 @@ bool rewriteFloat(ParserEnv* penv, AST_Node* e, uint32_t floatType) {
         e->op = FLOAT64_OP;
       }
       e->value = value;
-      if (overflow)
-        parser_warning(penv, "floating point literal \"%s\" exceeds %s range\n", text,
-                       typeName(program, floatType));
+      if (overflow) diag::float_literal_range(penv, text, typeName(program, floatType));
       return true;
     }
     case NEG_OP: {
       if (!rewriteFloat(penv, childNode(program, e->left), floatType)) return false;
       e->value.id.type = floatType;
+      penv->pctx.typeCache.erase(
+          static_cast<uint32_t>((reinterpret_cast<uintptr_t>(e) -
+                                 reinterpret_cast<uintptr_t>(program->RAMprogram.get())) /
+                                sizeof(AST_Node)));
       return true;
     }
     case PLUS_OP:
@@ -158,6 +157,10 @@ bool rewriteFloat(ParserEnv* penv, AST_Node* e, uint32_t floatType) {
       const bool right = rewriteFloat(penv, childNode(program, e->right), floatType);
       if (!left && !right) return false;
       e->value.id.type = floatType;
+      penv->pctx.typeCache.erase(
+          static_cast<uint32_t>((reinterpret_cast<uintptr_t>(e) -
+                                 reinterpret_cast<uintptr_t>(program->RAMprogram.get())) /
+                                sizeof(AST_Node)));
       return true;
     }
     case LIST:
@@ -202,80 +205,56 @@ uint32_t evaluateBinary(ParserEnv* penv, AST_Node* e) {
     case AND_OP:
     case OR_OP:
       if (r == TypeBoolean) return TypeBoolean;
-      parser_error(penv, 112,
-                   "only %s type allowed in logical comparison expression (%s and %s found)\n",
-                   typeName(p, TypeBoolean), ln, rn);
+      diag::logical_operands_not_bool(penv, typeName(p, TypeBoolean), ln, rn);
       return NO_ID;
     case BIT_AND_OP:
     case BIT_OR_OP:
     case BIT_XOR_OP:
       if (defType_isInteger(r)) return r;
-      parser_error(penv, 130,
-                   "only same integer types allowed in bitwise operation (%s and %s found)\n", ln,
-                   rn);
+      diag::bitwise_operands(penv, ln, rn);
       return NO_ID;
     case SHIFT_LEFT_OP:
     case SHIFT_RIGHT_OP:
       if (defType_isInteger(lt) && defType_couldBeUnsigned(rt)) return lt;
-      parser_error(penv, 130,
-                   "only integer types and unsigned shift operand allowed in bitwise shift "
-                   "operation (%s and %s found)\n",
-                   ln, rn);
+      diag::shift_operands(penv, ln, rn);
       return NO_ID;
     case CEQ_OP:
     case CNE_OP:
       if (defType_isInteger(r) || r == TypeBoolean || defType_isEnum(p, r) || defType_isTime(r))
         return TypeBoolean;
-      parser_error(penv, 106,
-                   "only same integer or %s or %s or %s or same enum types allowed in equality "
-                   "comparisons (%s and %s found)\n",
-                   typeName(p, TypeTime64), typeName(p, TypeDuration64), typeName(p, TypeBoolean),
-                   ln, rn);
+      diag::equality_operands(penv, typeName(p, TypeTime64), typeName(p, TypeDuration64),
+                              typeName(p, TypeBoolean), ln, rn);
       return NO_ID;
     case CGE_OP:
     case CLE_OP:
     case GT_OP:
     case LT_OP:
       if (defType_isQuantity(r)) return TypeBoolean;
-      parser_error(penv, 103,
-                   "only same integer or %s or %s or %s types allowed in comparisons (%s and %s "
-                   "found)\n",
-                   typeName(p, TypeF32), typeName(p, TypeF64), typeName(p, TypeTime), ln, rn);
+      diag::comparison_operands(penv, typeName(p, TypeF32), typeName(p, TypeF64),
+                                typeName(p, TypeTime), ln, rn);
       return NO_ID;
     case DIV_OP:
     case MULT_OP:
       if (defType_isQuantity(r)) return r;
       if (!defType_isTime(lt) && !defType_isTime(rt)) {
-        parser_error(penv, 148,
-                     "only same integer or %s or %s type allowed in multiplications or divisions "
-                     "(%s and %s found)\n",
-                     typeName(p, TypeF32), typeName(p, TypeF64), ln, rn);
+        diag::multiplication_operands(penv, typeName(p, TypeF32), typeName(p, TypeF64), ln, rn);
       } else if (op == DIV_OP) {
         const char* t64 = typeName(p, TypeTime64);
         const char* u64 = typeName(p, TypeUInt64);
-        parser_error(penv, 196,
-                     "the only two possible division operations involving %s are:\n"
-                     "    %s / %s = %s\n    %s / %s = %s\n",
-                     t64, t64, u64, t64, t64, t64, u64);
+        diag::time_division(penv, t64, t64, u64, t64, t64, t64, u64);
       } else {
-        parser_error(penv, 195, "a %s value can only be multiplied by a %s value\n",
-                     typeName(p, TypeTime), typeName(p, TypeUInt64));
+        diag::time_multiplication(penv, typeName(p, TypeTime), typeName(p, TypeUInt64));
       }
       return NO_ID;
     case MINUS_OP:
     case PLUS_OP:
       if (defType_isQuantity(r)) return r;
-      parser_error(penv, 110,
-                   "only same integer or %s or %s or %s or %s types allowed in additions and "
-                   "subtractions (%s and %s found)\n",
-                   typeName(p, TypeF32), typeName(p, TypeF64), typeName(p, TypeTime64),
-                   typeName(p, TypeDuration64), ln, rn);
+      diag::addition_operands(penv, typeName(p, TypeF32), typeName(p, TypeF64),
+                              typeName(p, TypeTime64), typeName(p, TypeDuration64), ln, rn);
       return NO_ID;
     case MODULO_OP:
       if (defType_isExactQuantity(r)) return r;
-      parser_error(penv, 1101,
-                   "only integer or %s types allowed in modulo operations (%s and %s found)\n",
-                   typeName(p, TypeTime64), ln, rn);
+      diag::modulo_operands(penv, typeName(p, TypeTime64), ln, rn);
       return NO_ID;
     default: return NO_ID;
   }
@@ -289,23 +268,18 @@ uint32_t evaluateUnary(ParserEnv* penv, AST_Node* e) {
     case BIT_NOT_OP: {
       const uint32_t r = defType_resultantIntegerType(t, TypeInt);
       if (r != NO_ID) return r;
-      parser_error(penv, 130, "only integer types allowed in bitwise operation (%s found)\n",
-                   typeName(p, t));
+      diag::bitwise_operand(penv, typeName(p, t));
       return NO_ID;
     }
     case NEG_OP: {
       const uint32_t r = defExpr_canBeItsOpposite(t);
       if (r != NO_ID) return r;
-      parser_error(penv, 120,
-                   "can not generate the opposite of this %s type value (integer or %s or %s type "
-                   "expected)\n",
-                   typeName(p, t), typeName(p, TypeF32), typeName(p, TypeF64));
+      diag::negation_operand(penv, typeName(p, t), typeName(p, TypeF32), typeName(p, TypeF64));
       return NO_ID;
     }
     case NOT_OP:
       if (t == TypeBoolean) return TypeBoolean;
-      parser_error(penv, 113, "only %s type allowed in logical negation expression (%s found)\n",
-                   typeName(p, TypeBoolean), typeName(p, t));
+      diag::negation_operand_not_bool(penv, typeName(p, TypeBoolean), typeName(p, t));
       return NO_ID;
     default: return NO_ID;
   }
@@ -461,10 +435,28 @@ uint32_t defType_evaluate(ParserEnv* penv, AST_Node* expression) {
     case MULT_OP:
     case MINUS_OP:
     case PLUS_OP:
-    case MODULO_OP: return evaluateBinary(penv, expression);
+    case MODULO_OP:
     case BIT_NOT_OP:
     case NEG_OP:
-    case NOT_OP: return evaluateUnary(penv, expression);
+    case NOT_OP: {
+      // Operations are typed when they are built and typed again by every
+      // operation built over them: the cache keeps a chain linear.
+      // Only nodes of the program are cached (tests type trees of their own).
+      const auto first = reinterpret_cast<uintptr_t>(p->RAMprogram.get());
+      const auto at = reinterpret_cast<uintptr_t>(expression);
+      const uint32_t id = at >= first && (at - first) / sizeof(AST_Node) < p->infoProg->n_AST
+                              ? static_cast<uint32_t>((at - first) / sizeof(AST_Node))
+                              : NO_ID;
+      auto& cache = penv->pctx.typeCache;
+      if (const auto hit = cache.find(id); hit != cache.end()) return hit->second;
+      const uint32_t t =
+          expression->right == NO_ID && (expression->op == BIT_NOT_OP || expression->op == NEG_OP ||
+                                         expression->op == NOT_OP)
+              ? evaluateUnary(penv, expression)
+              : evaluateBinary(penv, expression);
+      if (t != NO_ID && id != NO_ID) cache.emplace(id, t);
+      return t;
+    }
     case BOOLEAN_OP: return validType(p, TypeBoolean);
     case FLOAT_OP: return validType(p, TypeFloat);
     case FLOAT32_OP: return validType(p, TypeF32);
@@ -482,7 +474,7 @@ uint32_t defType_evaluate(ParserEnv* penv, AST_Node* expression) {
       // is typed against its declaration, not here.
       if (childNode(p, expression->right) != nullptr) return NO_ID;
       const uint32_t t = defType_evaluate(penv, childNode(p, expression->left));
-      if (t != NO_ID) parser_warning(penv, "braces around initializer\n");
+      if (t != NO_ID) diag::braces_around_initializer(penv);
       return t;
     }
     case INITIALIZER_OP: {

@@ -9,7 +9,7 @@
 #include "interpreterLib/interp_stack.h"
 #include "parserLib/def_expression.h"
 #include "parserLib/def_type.h"
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -27,7 +27,9 @@ bool isGlobalName(const ParserEnv* penv, uint32_t symbol) {
     if (p->dbg->globalVariableSymbolId[i] == symbol) return true;
   }
   for (uint32_t i = 0; i < p->infoProg->n_globalConstants; ++i) {
-    if (p->dbg->globalConstantSymbolId[i] == symbol) return true;
+    if (p->dbg->globalConstantSymbolId[i] == symbol && !penv->pctx.hiddenConstants.contains(i)) {
+      return true;
+    }
   }
   return false;
 }
@@ -37,20 +39,34 @@ bool isGlobalName(const ParserEnv* penv, uint32_t symbol) {
 bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
                    std::vector<ValueCell>& out) {
   if (!defExpr_isConst(penv, expression)) {
-    parser_error(penv, 197,
-                 "non constant initialization expression allowed for local variables only\n");
+    diag::non_constant_initializer(penv);
     return false;
   }
   if (defExpr_matchExpectedType(penv, expression, typeId) == NO_ID) {
-    parser_error(penv, 160,
-                 "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-                 typeName(penv, typeId), typeName(penv, defType_evaluate(penv, expression)));
+    diag::wrong_value_type(penv, typeName(penv, typeId),
+                           typeName(penv, defType_evaluate(penv, expression)));
     return false;
   }
   if (penv->ienv == nullptr) return false;
   InterpEnv* env = penv->ienv;
   const StackMark mark = interpStack_enterCall(env);
   const TaggedValue v = expr_execute(env, expression);
+  const auto isInteger = [](uint32_t t) { return t <= TypeSInt64; };
+  if (isInteger(typeId) && typeId >= TypeUInt8 && v.value != nullptr && isInteger(v.typeId)) {
+    // An integer constant must fit the type it initialises.
+    uint32_t result = 0;
+    const uint64_t converted = primTypeToInteger(v, typeId, &result);
+    if ((result & ~CONV_VALUE_KEPT) != 0) {
+      interpStack_leaveCall(env, mark);
+      diag::constant_out_of_range(penv, typeName(penv, typeId));
+      return false;
+    }
+    ValueCell cell{};
+    cell.u64 = converted;
+    out.push_back(cell);
+    interpStack_leaveCall(env, mark);
+    return true;
+  }
   const uint32_t storage = std::max<uint32_t>(1, Type_getStorageSize(penv->program, typeId));
   for (uint32_t i = 0; i < storage; ++i) {
     ValueCell cell{};
@@ -73,7 +89,7 @@ bool layoutElements(ParserEnv* penv, AST_Node* list, const TypeRecord& type,
   const Program* program = penv->program;
   for (AST_Node* cell = list; cell != nullptr; cell = AST_right(program, cell), ++*count) {
     if (*count >= type.size) {
-      parser_error(penv, 155, "index value is out of array bounds (0 to %u)\n", type.size - 1);
+      diag::index_out_of_bounds(penv, type.size - 1);
       return false;
     }
     if (!layoutInitializer(penv, AST_left(program, cell), type.baseType, out)) return false;
@@ -131,12 +147,10 @@ bool layoutInitializer(ParserEnv* penv, AST_Node* item, uint32_t typeId,
   }
   // A scalar written in braces.
   if (item->right == NO_ID) {
-    parser_warning(penv, "braces around initializer\n");
+    diag::braces_around_initializer(penv);
     return layoutInitializer(penv, AST_left(program, item), typeId, out);
   }
-  parser_error(penv, 160,
-               "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-               typeName(penv, typeId), "initializer list");
+  diag::wrong_value_type(penv, typeName(penv, typeId), "initializer list");
   return false;
 }
 
@@ -179,7 +193,7 @@ uint32_t defType_lookup(ParserEnv* penv, AST_Node* name) {
   for (uint32_t i = 0; i < program->infoProg->n_type; ++i) {
     if (program->dbg->typeSymbolId[i] == symbol) return i;
   }
-  parser_error(penv, 100, "type \"%s\" do not exist\n", symbolName(penv, symbol));
+  diag::unknown_type(penv, symbolName(penv, symbol));
   return NO_ID;
 }
 
@@ -206,9 +220,8 @@ AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId,
       init = defVar_makeInitializer(penv, initializer, typeId);
       if (init == nullptr) return nullptr;
     } else if (defExpr_matchExpectedType(penv, initializer, typeId) == NO_ID) {
-      parser_error(penv, 160,
-                   "affected value is not correct type (\"%s\" expected, but \"%s\" found)\n",
-                   typeName(penv, typeId), typeName(penv, defType_evaluate(penv, initializer)));
+      diag::wrong_value_type(penv, typeName(penv, typeId),
+                             typeName(penv, defType_evaluate(penv, initializer)));
       return nullptr;
     }
   }
@@ -219,24 +232,23 @@ AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId,
   return parser_makeNodeWord(penv, op, typeId, left, init);
 }
 
-AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, uint32_t element,
-                                 AST_Node* name, AST_Node* size, AST_Node* initializer) {
-  if (element == NO_ID || name == nullptr || size == nullptr) return nullptr;
+uint32_t defBuff_makeType(ParserEnv* penv, uint32_t kind, uint32_t element, AST_Node* size) {
+  if (element == NO_ID || size == nullptr) return NO_ID;
   if (kind == STRING_BUFFER) {
-    parser_error(penv, 187, "abstract type \"channel\" not allowed for buffer declaration\n");
-    return nullptr;
+    diag::abstract_channel_buffer(penv);
+    return NO_ID;
   }
   std::vector<ValueCell> count;
-  if (!constantCells(penv, size, TypeUInt32, count)) return nullptr;
+  if (!constantCells(penv, size, TypeUInt32, count)) return NO_ID;
   const uint32_t n = count[0].u32;
   const uint32_t elementCells = Type_getStorageSize(penv->program, element);
   TypeRecord record{element, n, 0, kind == NONE_BUFFER ? uint32_t{ARRAY_BUFFER} : kind, 0};
   const uint64_t cells = record.bufferType == ARRAY_BUFFER
                              ? uint64_t{n} * elementCells
                              : uint64_t{elementCells} * (n + 1ull) + 2;
-  if (n == 0 || cells >= kMaxLocalData) {
-    parser_error(penv, 179, "type \"%s\" is not a buffer type\n", typeName(penv, element));
-    return nullptr;
+  if (n == 0 || cells >= kMaxLocalData || elementCells == 0) {
+    diag::not_a_buffer_type(penv, typeName(penv, element));
+    return NO_ID;
   }
   record.storageSize = static_cast<uint32_t>(cells);
   const char* kindName = record.bufferType == ARRAY_BUFFER   ? ""
@@ -244,7 +256,14 @@ AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, 
                                                              : "stack ";
   const std::string typeText =
       std::string(kindName) + typeName(penv, element) + "[" + std::to_string(n) + "]";
-  const uint32_t typeId = parser_addType(penv, record, typeText.c_str());
+  return parser_addType(penv, record, typeText.c_str());
+}
+
+AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, uint32_t element,
+                                 AST_Node* name, AST_Node* size, AST_Node* initializer) {
+  if (element == NO_ID || name == nullptr || size == nullptr) return nullptr;
+  const uint32_t typeId = defBuff_makeType(penv, kind, element, size);
+  if (typeId == NO_ID) return nullptr;
   return defVar_makeDefinition(penv, constant, typeId, name, initializer);
 }
 
@@ -260,19 +279,21 @@ void defVar_declareLocal(ParserEnv* penv, AST_Node* declaration) {
                                : (c.scopeMarks.empty() ? 0 : c.scopeMarks.back());
   for (size_t i = mark; i < table.size(); ++i) {
     if (table[i].symbol == symbol) {
-      parser_warning(penv,
-                     constant ? "constant \"%s\" already defined in this scope\n"
-                              : "variable \"%s\" already defined in this scope\n",
-                     symbolName(penv, symbol));
+      if (constant) {
+        diag::constant_already_defined(penv, symbolName(penv, symbol));
+      } else {
+        diag::variable_already_defined(penv, symbolName(penv, symbol));
+      }
       break;
     }
   }
   if (isGlobalName(penv, symbol)) {
     const char* name = symbolName(penv, symbol);
-    parser_warning(penv,
-                   constant ? "constant \"%s\" shadows definition of \"%s\" at global scope\n"
-                            : "variable \"%s\" shadows definition of \"%s\" at global scope\n",
-                   name, name);
+    if (constant) {
+      diag::constant_shadows_global(penv, name, name);
+    } else {
+      diag::variable_shadows_global(penv, name, name);
+    }
   }
   ParserLocal local{};
   local.symbol = symbol;
@@ -280,7 +301,13 @@ void defVar_declareLocal(ParserEnv* penv, AST_Node* declaration) {
   local.declaration = AST_id(program, declaration);
   local.iterator = declaration->op == ITERATOR_DECL_OP;
   local.access = constant ? kAccessRead : local.iterator ? kAccessNone : kAccessReadWrite;
-  if (constant) {
+  if (constant && c.wholeProgram) {
+    const AST_Node* init = AST_getVarDeclInitializer(program, declaration);
+    local.index = parser_addGlobalConstant(penv, symbol, local.typeId,
+                                           init != nullptr ? init->value.id.index : NO_ID);
+    c.hiddenConstants.insert(local.index);
+    c.localConsts.push_back(local);
+  } else if (constant) {
     local.index = c.firstLocalConstant + static_cast<uint32_t>(c.localConsts.size());
     c.localConsts.push_back(local);
   } else {
@@ -302,8 +329,7 @@ AST_Node* defIter_makeDeclaration(ParserEnv* penv, AST_Node* buffer, AST_Node* n
   const uint32_t bufferType = defType_evaluate(penv, buffer);
   const uint32_t kind = defType_bufferKind(penv->program, bufferType);
   if (kind != ARRAY_BUFFER && kind != QUEUE_BUFFER && kind != STACK_BUFFER) {
-    parser_error(penv, 150, "symbol type \"%s\" is not an array type\n",
-                 typeName(penv, bufferType));
+    diag::not_an_array_type(penv, typeName(penv, bufferType));
     return nullptr;
   }
   const std::string text = std::string("Iterator<") + typeName(penv, bufferType) + ">";

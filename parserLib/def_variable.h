@@ -25,6 +25,9 @@ AST_Node* defVar_makeDefinition(ParserEnv* penv, bool constant, uint32_t typeId,
                                 AST_Node* initializer);
 // `var T : name[size]` and `var queue<T> : name[size]`: a new buffer type of
 // that kind, element type and size, then the declaration.
+// The type of `T[size]` or `queue<T>[size]` (error 179 or 187 when it
+// cannot be one); NO_ID after an error.
+uint32_t defBuff_makeType(ParserEnv* penv, uint32_t kind, uint32_t element, AST_Node* size);
 AST_Node* defBuff_makeDefinition(ParserEnv* penv, bool constant, uint32_t kind, uint32_t element,
                                  AST_Node* name, AST_Node* size, AST_Node* initializer);
 // Makes a declaration visible in the current scope (warnings for a name

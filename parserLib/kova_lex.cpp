@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 namespace {
 
@@ -175,15 +175,36 @@ void parser_close_coment(ParserEnv* penv) {
 
 }  // namespace
 
-KovaLexer::KovaLexer(ParserEnv* penv, std::string_view text) : penv_(penv), text_(text) {}
+KovaLexer::KovaLexer(ParserEnv* penv, std::string_view text)
+    : penv_(penv), text_(text), line_(penv->pctx.line) {}
+
+KovaLexer::KovaLexer(ParserEnv* penv, std::string_view text, size_t offset, size_t line)
+    : penv_(penv), text_(text), pos_(std::min(offset, text.size())), line_(line) {
+  const size_t lineBegin = text_.find_last_of("\r\n", pos_ == 0 ? 0 : pos_ - 1);
+  lineStart_ = pos_ == 0 || lineBegin == std::string_view::npos ? 0 : lineBegin + 1;
+  const size_t lineEnd = std::min(text_.find('\n', lineStart_), text_.size());
+  penv_->pctx.lineText.assign(
+      text_.substr(lineStart_, std::min(lineEnd - lineStart_, kLineTextMax)));
+  penv_->pctx.line = line;
+}
+
+bool KovaLexer::reporting() {
+  if (skipping_) return false;
+  penv_->pctx.line = line_;
+  penv_->pctx.column = pos_ - lineStart_ + 1;
+  return true;
+}
 
 Token KovaLexer::next() {
   for (;;) {
+    // The nodes and diagnostics made for a token name its line.
+    penv_->pctx.line = line_;
+    penv_->pctx.column = pos_ - lineStart_ + 1;
     if (inComment_) {
-      if (!scanComment()) return Token{TOK_END, nullptr, penv_->pctx.line, {}};
+      if (!scanComment()) return make(TOK_END, 0, nullptr);
       continue;
     }
-    if (pos_ >= text_.size()) return Token{TOK_END, nullptr, penv_->pctx.line, {}};
+    if (pos_ >= text_.size()) return make(TOK_END, 0, nullptr);
     const char c = text_[pos_];
     if (c == ' ' || c == '\t') {
       ++pos_;
@@ -191,7 +212,7 @@ Token KovaLexer::next() {
       lineBreak();
     } else if (c == '/' && at(text_, pos_ + 1) == '*') {
       pos_ += 2;
-      parser_new_coment(penv_);
+      if (!skipping_) parser_new_coment(penv_);
       inComment_ = true;
     } else if (isDigit(c)) {
       return number();
@@ -205,14 +226,15 @@ Token KovaLexer::next() {
         if (text_.substr(pos_).starts_with(op.text)) return make(op.kind, op.text.size(), nullptr);
       }
       // Form feed, vertical tab, '!', '%' and any byte no rule starts with.
-      parser_error(penv_, 300, "unknown token!\n");
+      if (reporting()) diag::unknown_token(penv_);
       ++pos_;
     }
   }
 }
 
 Token KovaLexer::make(int kind, size_t length, AST_Node* node) {
-  Token token{kind, node, penv_->pctx.line, std::string(text_.substr(pos_, length))};
+  Token token{
+      kind, node, line_, pos_ - lineStart_ + 1, pos_, std::string(text_.substr(pos_, length))};
   pos_ += length;
   return token;
 }
@@ -228,44 +250,37 @@ void KovaLexer::lineBreak() {
     ++length;
   }
   penv_->pctx.lineText.assign(text_.substr(start, std::min(length, kLineTextMax)));
-  ++penv_->pctx.line;
+  penv_->pctx.line = ++line_;
   pos_ = start;
+  lineStart_ = start;
   // Reported with the line it is about.
-  if (length >= kLineTextCapacity) parser_error(penv_, 51, "Max line length exceeded!\n");
+  if (length >= kLineTextCapacity && reporting()) diag::line_too_long(penv_);
 }
 
 bool KovaLexer::scanComment() {
-  std::string& comment = penv_->pctx.comments.back();
+  std::string scratch;
+  std::string& comment = skipping_ ? scratch : penv_->pctx.comments.back();
   while (pos_ < text_.size()) {
     const char c = text_[pos_];
     if (c == '*' && at(text_, pos_ + 1) == '/') {
       pos_ += 2;
       inComment_ = false;
-      parser_close_coment(penv_);
+      if (!skipping_) parser_close_coment(penv_);
       return true;
     }
     if (c == '\n' || (c == '\r' && at(text_, pos_ + 1) == '\n')) {
       const size_t length = c == '\n' ? 1 : 2;
       comment.append(text_.substr(pos_, length));
       pos_ += length;
-      ++penv_->pctx.line;
+      lineStart_ = pos_;
+      penv_->pctx.line = ++line_;
     } else {
       comment.push_back(c);
       ++pos_;
     }
   }
   inComment_ = false;
-  // A file that ends inside a comment ends the process with status 1 (not
-  // the error's code); the console only reports it, so that a typed line can
-  // never end the program.
-  const bool exitOnError = penv_->pctx.exitOnError;
-  penv_->pctx.exitOnError = false;
-  parser_error(penv_, kUnclosedCommentError, "Unclosed comment\n");
-  penv_->pctx.exitOnError = exitOnError;
-  if (exitOnError) {
-    std::fflush(stdout);
-    std::exit(1);
-  }
+  if (reporting()) diag::unclosed_comment(penv_);
   return false;
 }
 
@@ -275,7 +290,9 @@ Token KovaLexer::number() {
     // No other numeric rule can go past the "0x".
     const size_t length = 2 + runOf(rest, 2, isHexDigit);
     return make(TOK_INTEGER, length,
-                defExpr_makeIntegerLiteral(penv_, readUnsigned(rest.substr(2, length - 2), 16)));
+                skipping_ ? nullptr
+                          : defExpr_makeIntegerLiteral(
+                                penv_, readUnsigned(rest.substr(2, length - 2), 16)));
   }
   // The numeric rules never match the same length, so the longest is unique.
   const size_t integer = digitsAt(text_, pos_);
@@ -284,6 +301,13 @@ Token KovaLexer::number() {
   const size_t frequency = frequencyLiteralLength(text_, pos_);
   const size_t longest = std::max({integer, floating, time, frequency});
   const std::string_view matched = rest.substr(0, longest);
+  if (skipping_) {
+    const int kind = longest == time        ? TOK_TIME_LITERAL
+                     : longest == frequency ? TOK_FREQ_LITERAL
+                     : longest == floating  ? TOK_FLOAT
+                                            : TOK_INTEGER;
+    return make(kind, longest, nullptr);
+  }
   if (longest == time) {
     return make(TOK_TIME_LITERAL, longest, defExpr_makeTimeLiteral(penv_, matched));
   }
@@ -301,6 +325,7 @@ Token KovaLexer::word() {
   const std::string_view name = text_.substr(pos_, length);
   for (const Keyword& keyword : kKeywords) {
     if (keyword.name != name) continue;
+    if (skipping_) return make(keyword.kind, length, nullptr);
     AST_Node* node = nullptr;
     if (keyword.kind == TOK_BOOLEAN) node = makeBoolean(penv_, name == "true");
     // continue is also a field of Process_Instance, so both carry their name.
@@ -309,7 +334,7 @@ Token KovaLexer::word() {
     }
     return make(keyword.kind, length, node);
   }
-  return make(TOK_IDENT, length, defExpr_makeSymbol(penv_, name));
+  return make(TOK_IDENT, length, skipping_ ? nullptr : defExpr_makeSymbol(penv_, name));
 }
 
 bool KovaLexer::stringLiteral(Token& token) {
@@ -317,13 +342,18 @@ bool KovaLexer::stringLiteral(Token& token) {
   for (size_t q = pos_ + 1; q < text_.size(); ++q) {
     if (text_[q] == '"' && text_[q - 1] != '\\') {
       const std::string_view contents = text_.substr(pos_ + 1, q - pos_ - 1);
-      token = make(TOK_STRING, q + 1 - pos_, defExpr_makeStr(penv_, contents));
+      token =
+          make(TOK_STRING, q + 1 - pos_, skipping_ ? nullptr : defExpr_makeStr(penv_, contents));
+      // A string may span lines; they are not counted (the string is one
+      // token), but columns after it start from its last line.
+      const size_t lastBreak = contents.find_last_of('\n');
+      if (lastBreak != std::string_view::npos) lineStart_ = token.offset + 2 + lastBreak;
       return true;
     }
   }
   // No rule matches an unclosed quote: it is an unknown token, and nothing
   // after it can be trusted to be outside the string.
-  parser_error(penv_, 300, "unknown token!\n");
+  if (reporting()) diag::unknown_token(penv_);
   pos_ = text_.size();
   return false;
 }

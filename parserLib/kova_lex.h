@@ -9,8 +9,12 @@
 // interned symbols); a number too large for 64 bits saturates at 2^64 - 1,
 // as strtoull does. Errors (unknown character, over-long line, bad
 // frequency) are reported through the front end's diagnostics and scanning
-// goes on. An unclosed comment or string ends the input; in exit-on-error
-// mode an unclosed comment ends the process with status 1.
+// goes on. An unclosed comment or string ends the input.
+//
+// Tokens carry their line and column. A scanner may start anywhere in a
+// text (a whole program's compiler comes back to the bodies it skipped), and
+// it may skip: tokens then carry no node and the scanner reports nothing, so
+// a region scanned twice makes its nodes and diagnostics once.
 #pragma once
 
 #include <cstddef>
@@ -98,6 +102,8 @@ struct Token {
   int kind = TOK_END;
   AST_Node* node = nullptr;  // literals, identifiers, break and continue (a symbol node)
   size_t line = 0;           // where the token starts
+  size_t column = 0;         // 1-based, in bytes
+  size_t offset = 0;         // in the text
   std::string text;          // the token's text as written
 };
 
@@ -106,7 +112,10 @@ struct Token {
 class KovaLexer {
  public:
   KovaLexer(ParserEnv* penv, std::string_view text);
+  // A scanner over `text` that starts at `offset`, on source line `line`.
+  KovaLexer(ParserEnv* penv, std::string_view text, size_t offset, size_t line);
   Token next();
+  void setSkipping(bool skipping) { skipping_ = skipping; }
 
  private:
   // The token of that kind over the next `length` characters.
@@ -123,10 +132,17 @@ class KovaLexer {
   // At a quote; false (after the error) when the string is not closed.
   bool stringLiteral(Token& token);
 
+  // Sets the diagnostics' location to the scanning position; false when
+  // skipping (nothing is reported then).
+  bool reporting();
+
   ParserEnv* penv_;
   std::string_view text_;
   size_t pos_ = 0;
+  size_t line_;           // the current line
+  size_t lineStart_ = 0;  // offset of the current line's first character
   bool inComment_ = false;
+  bool skipping_ = false;
 };
 
 // ---- leaf nodes made for literals and identifiers

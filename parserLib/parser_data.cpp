@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "parserLib/parser_error.h"
+#include "parserLib/diagnostics.h"
 
 std::unique_ptr<ParserEnv> parser_initTables() {
   auto penv = std::make_unique<ParserEnv>();
@@ -120,6 +120,54 @@ uint32_t parser_internString(ParserEnv* penv, const char* text) {
   return info.n_strings++;
 }
 
+uint32_t parser_addGlobalVariable(ParserEnv* penv, uint32_t symbol, uint32_t typeId) {
+  Program* program = penv->program;
+  InfoProg& info = *program->infoProg;
+  ensureCapacity(program->globalVariableTable, info.n_globalVariables, 1, "globalVariableTable");
+  ensureCapacity(program->dbg->globalVariableSymbolId, info.n_globalVariables, 1,
+                 "dbg->globalVariableSymbolId");
+  program->globalVariableTable[info.n_globalVariables] = {nullptr, typeId, info.n_globalVariables};
+  program->dbg->globalVariableSymbolId[info.n_globalVariables] = symbol;
+  return info.n_globalVariables++;
+}
+
+uint32_t parser_addGlobalConstant(ParserEnv* penv, uint32_t symbol, uint32_t typeId,
+                                  uint32_t firstCell) {
+  Program* program = penv->program;
+  InfoProg& info = *program->infoProg;
+  ensureCapacity(program->globalConstantTable, info.n_globalConstants, 1, "globalConstantTable");
+  ensureCapacity(program->dbg->globalConstantSymbolId, info.n_globalConstants, 1,
+                 "dbg->globalConstantSymbolId");
+  ValueCell* cell =
+      firstCell < info.size_constantData ? &program->constantDataTable[firstCell] : nullptr;
+  program->globalConstantTable[info.n_globalConstants] = {cell, typeId, NO_ID};
+  program->dbg->globalConstantSymbolId[info.n_globalConstants] = symbol;
+  return info.n_globalConstants++;
+}
+
+uint32_t parser_addFunction(ParserEnv* penv, uint32_t symbol, const FunctionRecord& record) {
+  Program* program = penv->program;
+  InfoProg& info = *program->infoProg;
+  ensureCapacity(program->functionTable, info.n_functions, 1, "functionTable");
+  ensureCapacity(program->dbg->functionSymbolId, info.n_functions, 1, "dbg->functionSymbolId");
+  program->functionTable[info.n_functions] = record;
+  program->dbg->functionSymbolId[info.n_functions] = symbol;
+  return info.n_functions++;
+}
+
+uint32_t parser_addProcessDefinition(ParserEnv* penv, uint32_t symbol,
+                                     const ProcessDefinitionRecord& record) {
+  Program* program = penv->program;
+  InfoProg& info = *program->infoProg;
+  ensureCapacity(program->processDefinitionTable, info.n_processDefinitions, 1,
+                 "processDefinitionTable");
+  ensureCapacity(program->dbg->processDefinitionSymbolId, info.n_processDefinitions, 1,
+                 "dbg->processDefinitionSymbolId");
+  program->processDefinitionTable[info.n_processDefinitions] = record;
+  program->dbg->processDefinitionSymbolId[info.n_processDefinitions] = symbol;
+  return info.n_processDefinitions++;
+}
+
 AST_Node* parser_makeNode(ParserEnv* penv, uint32_t op, NodeValue value, const AST_Node* left,
                           const AST_Node* right) {
   Program* program = penv->program;
@@ -128,8 +176,11 @@ AST_Node* parser_makeNode(ParserEnv* penv, uint32_t op, NodeValue value, const A
   if (info.n_AST + 1 >= info.max_ast_size) {
     if (!penv->pctx.nodeBudgetExceeded) {
       penv->pctx.nodeBudgetExceeded = true;
-      parser_error(penv, 666, "statement too large for the %u nodes left to the console\n",
-                   info.max_ast_size - penv->pctx.parseStartNodes);
+      if (penv->pctx.wholeProgram) {
+        diag::program_too_large(penv, info.max_ast_size);
+      } else {
+        diag::statement_too_large(penv, info.max_ast_size - penv->pctx.parseStartNodes);
+      }
     }
     return nullptr;
   }

@@ -15,8 +15,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ASTLib/rENV.h"
@@ -40,16 +44,42 @@ struct ParserLocal {
   uint32_t declaration;  // node id of the declaring node
   uint32_t access;       // AccessRights
   bool iterator;
+  uint32_t definition = NO_ID;  // a sub-process instance's process definition
 };
+
+struct ParserEnv;
+
+// One diagnostic, handed to the environment's sink once its text is made.
+struct Diagnostic {
+  bool error = true;
+  uint32_t code = 0;      // 0 for a warning
+  std::string_view file;  // empty: not known
+  size_t line = 0;        // 0: not known
+  size_t column = 0;      // 1-based column of the token it is about; 0: not known
+  std::string_view message;
+};
+// Where diagnostics go. Without one, the console's format is printed on
+// standard output: "[ERROR]" or "[WARNING]", " %s:" with the file name when
+// one is known, " Line %zu:" with the line when it is known, a blank, the message.
+using DiagnosticSink = std::function<void(const ParserEnv&, const Diagnostic&)>;
+
+// Whole programs stop reporting after this many errors.
+inline constexpr size_t kMaxReportedErrors = 50;
 
 struct ParserContext {
   std::string fileName;     // empty: not known
   std::string lineText;     // the current source line (at most 500 characters)
   size_t line = 0;          // 0: not known
+  size_t column = 0;        // of the token diagnostics are about; 0: not known
+  std::string_view source;  // the whole text being compiled (for carets)
   uint32_t result = NO_ID;  // node id of the console line's statement or expression
   uint32_t status = 0;      // the last error code
-  bool exitOnError = true;
+  size_t errorCount = 0;
   bool warningsAsErrors = false;
+  DiagnosticSink sink;
+  // Compiling a whole program (not a console line against a running one).
+  bool wholeProgram = false;
+  std::string enclosing;  // the function or process being compiled (assertion reports)
   std::vector<std::string> comments;
   std::vector<std::string> numerics;  // texts of float literals, by index
   // Scopes of locals and constants: each opened block pushes a mark.
@@ -61,6 +91,25 @@ struct ParserContext {
   uint32_t firstLocalConstant = 0;
   uint32_t parseStartNodes = 0;  // node count when the parse started
   bool nodeBudgetExceeded = false;
+  // The static variables of the process being compiled (index relative to
+  // its static block); the first `subProcessCount` are its sub-process
+  // instances.
+  std::vector<ParserLocal> staticVars;
+  uint32_t subProcessCount = 0;
+  // Whole programs keep local constants in the global constant table (their
+  // value is known when compiling), hidden from global name look-ups.
+  std::unordered_set<uint32_t> hiddenConstants;
+  // `state NAME` in a whole program: checked once every state is known.
+  struct StateReference {
+    uint32_t symbol;
+    std::string fileName;
+    size_t line;
+    size_t column;
+  };
+  std::vector<StateReference> stateReferences;
+  // The types of the operations already typed, by node id: a long chain of
+  // operations is typed once, not once per link.
+  std::unordered_map<uint32_t, uint32_t> typeCache;
 };
 
 struct ParserEnv {
@@ -107,6 +156,14 @@ uint32_t parser_addType(ParserEnv* penv, const TypeRecord& record, const char* n
 uint32_t parser_addConstantData(ParserEnv* penv, const ValueCell* cells, uint32_t count);
 // The index of a string in the string table, added when new.
 uint32_t parser_internString(ParserEnv* penv, const char* text);
+// Entries of the whole program's tables (their data is laid out when the
+// program is finished). Each returns the new entry's id.
+uint32_t parser_addGlobalVariable(ParserEnv* penv, uint32_t symbol, uint32_t typeId);
+uint32_t parser_addGlobalConstant(ParserEnv* penv, uint32_t symbol, uint32_t typeId,
+                                  uint32_t firstCell);
+uint32_t parser_addFunction(ParserEnv* penv, uint32_t symbol, const FunctionRecord& record);
+uint32_t parser_addProcessDefinition(ParserEnv* penv, uint32_t symbol,
+                                     const ProcessDefinitionRecord& record);
 
 // A node in the program, counted against the line's budget. When the budget
 // is exhausted the node is not made: the error is reported once and null is

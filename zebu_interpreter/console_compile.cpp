@@ -4,8 +4,6 @@
 
 const AST_Node* console_compile(InterpEnv* env, const char* text) {
   std::unique_ptr<ParserEnv> penv = parser_initTables();
-  // A typing error at the console is reported, never the end of the run.
-  penv->pctx.exitOnError = false;
   parser_loadProgram(penv.get(), env);
   const int status = parser_parseString(penv.get(), text);
   const uint32_t root = penv->pctx.result;

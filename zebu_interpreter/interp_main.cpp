@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "ASTLib/default_callback.h"
@@ -19,6 +20,7 @@
 #include "interpreterLib/run_control.h"
 #include "interpreterLib/scheduler.h"
 #include "optionsLib/options.h"
+#include "parserLib/compiler.h"
 #include "zebu_interpreter/boards/raspberry/raspberry.h"
 #include "zebu_interpreter/callbacks.h"
 #include "zebu_interpreter/display.h"
@@ -89,6 +91,31 @@ void interp_usage(char** argv) {
   };
   for (const char* line : kLines) display_program("\n%s", line);
   display_program("\n");
+}
+
+// A file that starts with the program-file magic is read as a program file
+// (the reader says what is wrong with a damaged one); any other file is Kova
+// source, compiled in memory.
+bool startsWithProgramMagic(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;
+  char head[sizeof kProgramMagic - 1] = {};
+  in.read(head, sizeof head);
+  return in.gcount() == sizeof head && std::memcmp(head, kProgramMagic, sizeof head) == 0;
+}
+
+// Loads a program file or compiles a source; compile errors go to standard
+// error and end the run with status 1.
+int loadProgram(InterpEnv* env, const char* path) {
+  if (startsWithProgramMagic(path)) return interp_load(env, path);
+  CompileOptions options;
+  options.libraryDirs = kova_defaultLibraryDirs();
+  CompileResult compiled = kova_compileFile(path, options);
+  if (compiled.program == nullptr) {
+    std::fflush(stdout);
+    std::exit(1);
+  }
+  return interp_load_from_program(env, std::move(compiled.program));
 }
 
 // Only a flag: the scheduler stops at the next activation boundary, a
@@ -356,7 +383,7 @@ int main(int argc, char** argv) {
     env_failure(env, message.c_str());
     return 1;
   }
-  const int loaded = interp_load(env, path.c_str());
+  const int loaded = loadProgram(env, path.c_str());
   if (loaded != 0) {
     interp_prepareExit(env, 0, static_cast<uint8_t>(loaded & 255));
     std::exit(loaded);

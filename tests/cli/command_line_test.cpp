@@ -37,6 +37,8 @@ std::string usage() {
 }
 
 // A program that does nothing but exist for a while.
+const char* kIdle = "processdef Idle() { state s { } }\nprocess Idle : i[1 ms]();\n";
+
 ProgramBuilder idleProgram() {
   ProgramBuilder b({.modelName = "idle"});
   const uint32_t p = b.process("Idle", {.states = {{"s", none}}});
@@ -77,16 +79,16 @@ TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
 }
 
 TEST(CommandLine, TimeLimitInMilliseconds) {
-  ProgramBuilder b = idleProgram();
   for (const char* option : {"-q -t 5", "-q --time=5"}) {
-    const RunResult r = runKova(b, option);
+    const RunResult r = runKovaSource("idle", kIdle, option);
     EXPECT_EQ(r.status, 0) << option;
     EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 5ms (5000000000)\n") << option;
   }
 }
 
 TEST(CommandLine, BadProgramFiles) {
-  // A real program cut short, a text file, no file.
+  // A real program cut short, a text file (a Kova source that does not
+  // compile: its diagnostics go to standard error), no file.
   const std::string whole = tempPath("whole.ast"), cut = tempPath("cut.ast"),
                     foreign = tempPath("foreign.ast");
   ASSERT_EQ(idleProgram().write(whole), 0);
@@ -96,15 +98,18 @@ TEST(CommandLine, BadProgramFiles) {
   std::ofstream(foreign) << "this is not a program file, only some text.";
   const std::string missing = tempPath("missing.ast");
   const std::string folder = tempPath("");
+  // A text that is not a program file is compiled as a source: its errors
+  // go to standard error.
   const std::pair<std::string, std::string> cases[] = {
-      {cut, "invalid Kova AST file !"},
-      {foreign, "invalid Kova AST file !"},
-      {missing, "could not read input code file !\n" + missing + ": No such file or directory"},
-      {folder, "could not read input code file !\n" + folder + ": Is a directory"}};
-  for (const auto& [file, message] : cases) {
+      {cut, "invalid Kova AST file !\nEXIT (1) AT 0 (0)\n"},
+      {foreign, ""},
+      {missing, "could not read input code file !\n" + missing +
+                    ": No such file or directory\nEXIT (1) AT 0 (0)\n"},
+      {folder, "could not read input code file !\n" + folder + ": Is a directory\nEXIT (1) AT 0 (0)\n"}};
+  for (const auto& [file, end] : cases) {
     const RunResult r = runKovaCommand(file);
     EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.out, "setup \n" + message + "\nEXIT (1) AT 0 (0)\n") << file;
+    EXPECT_EQ(r.out, "setup \n" + end) << file;
   }
 }
 
@@ -134,19 +139,19 @@ TEST(CommandLine, ProgramFromStandardInput) {
   const RunResult r = runKovaCommand("-q -t 3 -", bytes);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 3ms (3000000000)\n");
-  EXPECT_EQ(runKovaCommand("-q -t 3 -", "not a program").out,
-            "setup \ninvalid Kova AST file !\nEXIT (1) AT 0 (0)\n");
+  // Any other text is a source; this one does not compile.
+  const RunResult source = runKovaCommand("-q -t 3 -", "not a program");
+  EXPECT_EQ(source.status, 1);
+  EXPECT_EQ(source.out, "setup \n");
 }
 
 TEST(CommandLine, RealTimeRunTakesItsTimeOnTheMonotonicClock) {
-  ProgramBuilder b({.modelName = "rt"});
-  const uint32_t n = b.global("n", TypeUInt32);
-  const uint32_t p = b.process(
-      "Tick", {.states = {{"s", b.block({b.assign(b.gvar(n), b.op(PLUS_OP, TypeUInt32, b.gvar(n),
-                                                                  b.integer(1)))})}}});
-  b.instance("tick", p, {.period = b.ms(10)});
   const auto start = std::chrono::steady_clock::now();
-  const RunResult r = runKova(b, "-r -t 50");
+  const RunResult r = runKovaSource("rt",
+                                    "var uint32 : n;\n"
+                                    "processdef Tick() { state s { n = n + 1; } }\n"
+                                    "process Tick : tick[10 ms]();\n",
+                                    "-r -t 50");
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r.status, 0);
   EXPECT_GE(elapsed, std::chrono::milliseconds(50));

@@ -60,7 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = "$ " + std::string(reinterpret_cast<const char*>(data), size);
   const ParserTableMark mark = parser_markTables(env->program.get());
   std::unique_ptr<ParserEnv> penv = parser_initTables();
-  penv->pctx.exitOnError = false;
   parser_loadProgram(penv.get(), env);
   parser_parseString(penv.get(), text.c_str());
   parser_freeEnv(std::move(penv));

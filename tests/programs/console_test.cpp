@@ -11,14 +11,15 @@ using namespace kova_test;
 namespace {
 
 // `speed` is printed by a 100 ms process; `step` is a time64 of 300 ms.
-ProgramBuilder consoleProgram() {
-  ProgramBuilder b({.modelName = "console"});
-  const uint32_t speed = b.global("speed", TypeUInt32, {7});
-  b.global("step", TypeTime64, {300000000000ull});
-  const uint32_t p =
-      b.process("Show", {.states = {{"s", b.block({b.println("speed %u", {b.gvar(speed)})})}}});
-  b.instance("show", p, {.period = b.ms(100)});
-  return b;
+const char* kConsoleProgram =
+    "var uint32 : speed = 7;\n"
+    "var time64 : step = 300 ms;\n"
+    "const uint16 : LIMIT = 40;\n"
+    "processdef Show() { state s { IO.println(\"speed %u\", speed); } }\n"
+    "process Show : show[100 ms]();\n";
+
+RunResult runConsole(const std::string& arguments, const std::string& input = "") {
+  return runKovaSource("console", kConsoleProgram, arguments, input);
 }
 
 const char* kHelp =
@@ -39,54 +40,16 @@ const char* kHelp =
 
 }  // namespace
 
-TEST(Console, AssignmentsAndRuns) {
-  ProgramBuilder b = consoleProgram();
-  const RunResult r = runKova(b, "-i",
-                              "speed = 10;\n"
-                              "time\n"
-                              "run 50\n"
-                              "quiet\n"
-                              "run +step\n"
-                              "time\n"
-                              "verbose\n"
-                              "step\n"
-                              "quit\n"
-                              "time\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "setup \n"
-            "Quiet mode disabled\n"
-            "[0.000000000000:ASSIGN] Assign speed new value: 7\n"
-            "[0.000000000000:ASSIGN] Assign step new value: 300ms\n"
-            ">> [0.000000000000:ASSIGN] Assign speed new value: 10\n"
-            ">> [0.000000000000] \n"
-            ">> [0.000000000000:console:STARTING_TASK] 'show'\n"
-            "[0.000000000000:STATE] process \"Show\", instance \"show\", state \"s\"\n"
-            "[0.000000000000:PRINTLN] speed 10\n"
-            "[0.000000000000:console:TASK_FINISHED] 'show'\n"
-            ">> Quiet mode enabled\n"
-            ">> [0.100000000000:PRINTLN] speed 10\n"
-            "[0.200000000000:PRINTLN] speed 10\n"
-            "[0.300000000000:PRINTLN] speed 10\n"
-            ">> [0.350000000000] \n"
-            ">> Quiet mode disabled\n"
-            ">> [0.400000000000:console:STARTING_TASK] 'show'\n"
-            "[0.400000000000:PRINTLN] speed 10\n"
-            "[0.400000000000:console:TASK_FINISHED] 'show'\n"
-            ">> ");  // quit ends the process at once: no EXIT line
-}
-
 TEST(Console, RefusedLinesLeaveTheProgramAsItWas) {
-  ProgramBuilder b = consoleProgram();
-  const RunResult r = runKova(b, "-q -i",
-                              "bogus\n"
-                              "speed = true;\n"
-                              "speed = 3\n"
-                              "run 1s\n"
-                              "run 0\n"
-                              "\n"
-                              "@\n"
-                              "help\n");
+  const RunResult r = runConsole("-q -i",
+                                 "bogus\n"
+                                 "speed = true;\n"
+                                 "speed = 3\n"
+                                 "run 1s\n"
+                                 "run 0\n"
+                                 "\n"
+                                 "@\n"
+                                 "help\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             std::string("setup \n"
@@ -107,16 +70,15 @@ TEST(Console, RefusedLinesLeaveTheProgramAsItWas) {
 }
 
 TEST(Console, QuestionMarkShowsValuesWithFieldNames) {
-  ProgramBuilder b = consoleProgram();
-  const RunResult r = runKova(b, "-q -i",
-                              "?speed * 2\n"
-                              "?show.period\n"
-                              "?show\n"
-                              "?\n"
-                              "?speed = 1;\n"
-                              "speed + 1\n"  // not on a terminal: no value shown
-                              "/* never closed\n"
-                              "quit\n");
+  const RunResult r = runConsole("-q -i",
+                                 "?speed * 2\n"
+                                 "?show.period\n"
+                                 "?show\n"
+                                 "?\n"
+                                 "?speed = 1;\n"
+                                 "speed + 1\n"  // not on a terminal: no value shown
+                                 "/* never closed\n"
+                                 "quit\n");
   const std::string show =
       "{execution_time = 0, wcet = 0, bcet = 0, period = 100ms, offset = 0, priority = 0, "
       "jitter = 0, deadline = 100ms, previous_activation = 0, current_activation = 0, pid = 0, "
@@ -135,9 +97,7 @@ TEST(Console, QuestionMarkShowsValuesWithFieldNames) {
 }
 
 TEST(Console, ListShowsVariablesStatesAndConstants) {
-  ProgramBuilder b = consoleProgram();
-  b.constant("LIMIT", TypeUInt16, {40});
-  const RunResult r = runKova(b, "-q -i", "run 50\nlist\n");
+  const RunResult r = runConsole("-q -i", "run 50\nlist\n");
   for (const char* line :
        {"[0.050000000000:VAR] speed=7\n", "[0.050000000000:VAR] step=300ms\n",
         "[0.050000000000:STATE] process \"Show\", instance \"show\", state \"s\"\n",
@@ -156,32 +116,8 @@ std::string scenario(const std::string& name, const std::string& lines) {
 
 }  // namespace
 
-TEST(Scenario, LinesApplyAtTheirTimesUntilTheTimeLimit) {
-  ProgramBuilder b = consoleProgram();
-  const std::string path = scenario("play.txt", "@100 speed = 3;\n@100 speed = 4;\ntime\n");
-  RunResult r = runKova(b, "-q -s " + path);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "setup \nQuiet mode enabled\n"
-            "[0.000000000000:PRINTLN] speed 7\n"
-            "[0.100000000000:PRINTLN] speed 7\n"
-            "[0.200000000000:PRINTLN] speed 3\n"
-            "[0.200000000000] \n"
-            "EXIT (SUCCESS) AT 200ms (200000000000)\n");  // ends with the scenario
-
-  r = runKova(b, "-q -t 150 -s " + path);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "setup \nQuiet mode enabled\n"
-            "[0.000000000000:PRINTLN] speed 7\n"
-            "[0.100000000000:PRINTLN] speed 7\n"
-            "[ Time limit reached before end of scenario ]\n"
-            "[0.200000000000:PRINTLN] speed 3\n"
-            "[0.300000000000:PRINTLN] speed 3\n"
-            "EXIT (SUCCESS) AT 300ms (300000000000)\n");
-
-  // Echoed lines come before their effects.
-  r = runKova(b, "-e -s " + path);
+TEST(Scenario, EchoedLinesComeBeforeTheirEffects) {
+  const RunResult r = runConsole("-e -s " + scenario("play.txt", "@100 speed = 3;\n"));
   const size_t echo = r.out.find("@100 speed = 3;\n");
   const size_t effect = r.out.find("[0.100000000000:ASSIGN] Assign speed new value: 3\n");
   ASSERT_NE(echo, std::string::npos) << r.out;
@@ -189,14 +125,9 @@ TEST(Scenario, LinesApplyAtTheirTimesUntilTheTimeLimit) {
   EXPECT_LT(echo, effect);
 }
 
-TEST(Scenario, EmptyAndMissingFiles) {
-  ProgramBuilder b = consoleProgram();
-  RunResult r = runKova(b, "-q -s " + scenario("empty.txt", ""));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 0 (0)\n");
-
+TEST(Scenario, MissingFile) {
   const std::string missing = tempPath("no-such-scenario.txt");
-  r = runKova(b, "-q -s " + missing);
+  const RunResult r = runConsole("-q -s " + missing);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "setup \nQuiet mode enabled\n" + std::string(KOVA_BINARY) +
                        ": scenario file \"" + missing + "\" does not exist!\n");

@@ -146,7 +146,8 @@ TEST(Observe, TextAndCsvReportsCarryTheSameFigures) {
       std::string::npos)
       << text.out;
   const std::string csvPath = tempPath("report.csv");
-  runKova(b, "-q -t 19 --report=csv --report-file " + csvPath);
+  ProgramBuilder again = taskSet("NPEDF");
+  runKova(again, "-q -t 19 --report=csv --report-file " + csvPath);
   const std::string csv = readFile(csvPath);
   EXPECT_NE(csv.find("\nc,1,1,2000000000,2000000000,2000000000,5000000000,5000000000,5000000000,"
                      "5000000000,3000000000,3000000000,3000000000,0,0.105263,19000000000\n"),

@@ -25,6 +25,13 @@ RunResult runKovaCommand(const std::string& arguments, const std::string& input)
   return result;
 }
 
+RunResult runKovaSource(const std::string& name, const std::string& source,
+                        const std::string& arguments, const std::string& input) {
+  const std::string path = tempPath(name + ".kova");
+  std::ofstream(path, std::ios::binary) << source;
+  return runKovaCommand(arguments + " " + path, input);
+}
+
 RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input) {
   const std::string path = tempPath("golden.ast");
   if (b.write(path) != 0) return {"program file not written", -1};

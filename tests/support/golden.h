@@ -1,5 +1,7 @@
-// Golden runs: a program written with the program builder, the kova command
-// line, the exact standard output and the exit status.
+// Golden runs that need C++ (a temporary path, a pattern, a byte the golden
+// files cannot hold): a program, the kova command line, the exact standard
+// output and the exit status. Most golden runs are Kova sources with their
+// expected output (tests/programs).
 #pragma once
 
 #include <string>
@@ -16,6 +18,10 @@ struct RunResult {
 // Runs `kova <arguments> <program file>` (the file written from `b`), with
 // `input` on standard input.
 RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input = "");
+// Runs `kova <arguments> NAME.kova` over the Kova source (written to a
+// temporary folder), with `input` on standard input.
+RunResult runKovaSource(const std::string& name, const std::string& source,
+                        const std::string& arguments, const std::string& input = "");
 // Runs `kova <arguments>` as given.
 RunResult runKovaCommand(const std::string& arguments, const std::string& input = "");
 

@@ -2,12 +2,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "ASTLib/call_codes.h"
 #include "ASTLib/rENV.h"
+#include "parserLib/compiler.h"
+#include "parserLib/parser_error.h"
 #include "parserLib/write.h"
+
+#ifndef KOVA_SYSTEM_LIBRARY
+#error "KOVA_SYSTEM_LIBRARY names the system library's source"
+#endif
 
 namespace kova_test {
 
@@ -25,128 +32,63 @@ namespace {
   throw std::logic_error("ProgramBuilder: " + what);
 }
 
+// Room for the largest test program.
+constexpr uint32_t kBuilderNodes = 1u << 18;
+
+// The system library's source, with the capacities the options ask for and
+// without the file or UDP declarations when they are not wanted.
+std::string librarySource(const BuilderOptions& o) {
+  std::ifstream in(KOVA_SYSTEM_LIBRARY, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  std::string text = buffer.str();
+  const auto replace = [&](const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    if (at == std::string::npos) fail("system library without \"" + from + "\"");
+    text.replace(at, from.size(), to);
+  };
+  replace("next_activations[8]", "next_activations[" + std::to_string(o.activationSlots) + "]");
+  replace("KOVA_MAX_FILE = 4", "KOVA_MAX_FILE = " + std::to_string(o.maxFiles));
+  replace("KOVA_MAX_FILENAME = 256", "KOVA_MAX_FILENAME = " + std::to_string(o.maxFileName));
+  replace("name[256]", "name[" + std::to_string(o.maxFileName) + "]");
+  const size_t files = text.find("/* Files bound");
+  const size_t udp = text.find("/* UDP ports bound");
+  if (files == std::string::npos || udp == std::string::npos || udp < files) {
+    fail("system library sections not found");
+  }
+  if (!o.udpTypes) text.erase(udp);
+  if (!o.fileTypes) text.erase(files, udp - files);
+  return text;
+}
+
 }  // namespace
 
 struct ProgramBuilder::Impl {
-  struct TypeDesc {
-    TypeRecord record;
-    uint32_t symbol;
-    std::vector<Field> fields;          // structures
-    std::vector<std::string> literals;  // enumerations
-  };
-  struct GlobalDesc {
-    uint32_t symbol;
-    uint32_t type;
-    std::vector<uint64_t> init;
-  };
-  struct ConstantDesc {
-    uint32_t symbol;
-    uint32_t type;
-    uint32_t cell;
-  };
-  struct FunctionDesc {
-    uint32_t symbol;
-    FunctionRecord record;
-  };
-  struct ProcessDesc {
-    uint32_t symbol;
-    ProcessDefinitionRecord record;
-    std::vector<SubInstance> subs;
-    std::vector<StaticVar> statics;
-  };
-  struct TopInstance {
-    uint32_t symbol;
-    uint32_t definition;
-    uint32_t args;
-    uint32_t trigger;
-    uint32_t annotation;
-  };
-
   BuilderOptions options;
-  std::vector<AST_Node> nodes;
-  std::vector<uint32_t> lines;
-  std::vector<std::string> symbols;
-  std::map<std::string, uint32_t, std::less<>> symbolIds;
-  std::vector<std::string> strings;
-  std::map<std::string, uint32_t, std::less<>> stringIds;
-  std::vector<TypeDesc> types;
-  uint32_t addType(TypeDesc desc) {
-    types.push_back(std::move(desc));
-    return static_cast<uint32_t>(types.size() - 1);
-  }
-  std::vector<uint64_t> constantData;
-  std::vector<GlobalDesc> globals;
-  std::vector<ConstantDesc> constants;
-  std::vector<FunctionDesc> functions;
-  std::vector<ProcessDesc> processes;
-  std::vector<TopInstance> instances;
-  std::vector<N> definitions;  // the global definitions list, in order
+  std::unique_ptr<ProgramDraft> draft;
+  ParserEnv* penv = nullptr;
+  Program* program = nullptr;
+  WholeProgram* whole = nullptr;
+  bool built = false;
 };
 
 ProgramBuilder::ProgramBuilder(BuilderOptions options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
-  node(ROOT, 0u);  // node 0
-
-  for (uint32_t id = 0; id < kBuiltinTypeCount; ++id) {
-    Impl::TypeDesc desc{};
-    desc.symbol = symbol(kBuiltinTypeNames[id]);
-    desc.record = {id, 0, id < TypePrimitive ? 1u : 0u, NONE_BUFFER, 0};
-    if (id == TypeString) desc.record = {TypeUInt8, kUnsizedBuffer, 0, STRING_BUFFER, 0};
-    impl_->types.push_back(desc);
-  }
-  // Named blocks and states are structures of three times.
-  for (uint32_t id : {uint32_t{TypeNamedBlock}, uint32_t{TypeState}}) {
-    std::vector<Field> fields{
-        {"execution_time", TypeTime64}, {"wcet", TypeTime64}, {"bcet", TypeTime64}};
-    std::vector<N> fieldNodes;
-    for (const Field& f : fields)
-      fieldNodes.push_back(node(FIELD_STATEMENT, f.type, node(SYM, symbol(f.name))));
-    impl_->types[id].record = {TypeStructure, 0, 3, NONE_BUFFER, list(fieldNodes).id};
-    impl_->types[id].fields = fields;
-  }
-
-  const uint32_t policy = enumType("Scheduling_Policy", {"FIFO", "NPFP", "NPEDF"});
-  const uint32_t activations =
-      queueType(TypeSInt64, impl_->options.activationSlots, "Activation_Queue");
-  processInstanceType_ = structType("Process_Instance", {{"execution_time", TypeTime64},
-                                                         {"wcet", TypeTime64},
-                                                         {"bcet", TypeTime64},
-                                                         {"period", TypeTime64},
-                                                         {"offset", TypeTime64},
-                                                         {"priority", TypeUInt8},
-                                                         {"jitter", TypeTime64},
-                                                         {"deadline", TypeDuration64},
-                                                         {"previous_activation", TypeTime64},
-                                                         {"current_activation", TypeTime64},
-                                                         {"pid", TypeUInt32},
-                                                         {"continue", TypeBoolean},
-                                                         {"process_state", TypeUInt32},
-                                                         {"next_activations", activations},
-                                                         {"state_ptr", TypeUInt32},
-                                                         {"duration", TypeTime64},
-                                                         {"initializing", TypeBoolean},
-                                                         {"instance_id", TypeUInt32}});
-  const uint32_t processes =
-      queueType(processInstanceType_, impl_->options.maxInstances, "Process_Instances");
-  systemType_ = structType("System", {{"sched_policy", policy},
-                                      {"processes", processes},
-                                      {"origin", TypeTime64},
-                                      {"ppm", TypeSInt64}});
-  global("system", systemType_);
-
-  if (impl_->options.fileTypes) {
-    const uint32_t access = enumType("File_Access", {"READ", "WRITE"});
-    const uint32_t format = enumType("File_Format", {"CSV", "RAW"});
-    const uint32_t name = arrayType(TypeUInt8, impl_->options.maxFileName, "File_Name");
-    structType("Kova_File", {{"name", name}, {"access", access}, {"format", format}});
-    constant("KOVA_MAX_FILE", TypeUInt32, {impl_->options.maxFiles});
-    constant("KOVA_MAX_FILENAME", TypeUInt32, {impl_->options.maxFileName});
-  }
-  if (impl_->options.udpTypes) {
-    const uint32_t direction = enumType("Hw_Direction", {"HW_INPUT", "HW_OUTPUT"});
-    structType("UDP", {{"port", TypeUInt32}, {"direction", direction}});
-    structType("UDP_Group", {{"address", TypeUInt32}});
-  }
+  std::string failure;
+  impl_->draft = kova_startProgram(
+      "system.kova", librarySource(impl_->options),
+      [&failure](const ParserEnv&, const Diagnostic& d) {
+        if (d.error) failure += std::string(d.message);
+      },
+      kBuilderNodes);
+  if (impl_->draft == nullptr) fail("the system library does not compile: " + failure);
+  impl_->penv = impl_->draft->penv.get();
+  impl_->program = impl_->penv->program;
+  impl_->whole = &impl_->draft->whole;
+  // Nodes made here have no source line.
+  impl_->penv->pctx.line = 0;
+  processInstanceType_ = typeId("Process_Instance");
+  systemType_ = typeId("System");
 }
 
 ProgramBuilder::ProgramBuilder(ProgramBuilder&&) noexcept = default;
@@ -156,19 +98,11 @@ ProgramBuilder::~ProgramBuilder() = default;
 // ---------------------------------------------------------------- names
 
 uint32_t ProgramBuilder::symbol(std::string_view name) {
-  if (auto it = impl_->symbolIds.find(name); it != impl_->symbolIds.end()) return it->second;
-  const auto id = static_cast<uint32_t>(impl_->symbols.size());
-  impl_->symbols.emplace_back(name);
-  impl_->symbolIds.emplace(std::string(name), id);
-  return id;
+  return parser_internSymbol(impl_->penv, std::string(name).c_str());
 }
 
 uint32_t ProgramBuilder::string(std::string_view text) {
-  if (auto it = impl_->stringIds.find(text); it != impl_->stringIds.end()) return it->second;
-  const auto id = static_cast<uint32_t>(impl_->strings.size());
-  impl_->strings.emplace_back(text);
-  impl_->stringIds.emplace(std::string(text), id);
-  return id;
+  return parser_internString(impl_->penv, std::string(text).c_str());
 }
 
 // ---------------------------------------------------------------- types
@@ -180,19 +114,15 @@ uint32_t ProgramBuilder::structType(std::string name, std::vector<Field> fields)
     fieldNodes.push_back(node(FIELD_STATEMENT, f.type, node(SYM, symbol(f.name))));
     storage += type(f.type).storageSize;
   }
-  return impl_->addType({{TypeStructure, 0, storage, NONE_BUFFER, list(fieldNodes).id},
-                         symbol(name),
-                         std::move(fields),
-                         {}});
+  return parser_addType(impl_->penv, {TypeStructure, 0, storage, NONE_BUFFER, list(fieldNodes).id},
+                        name.c_str());
 }
 
 uint32_t ProgramBuilder::enumType(std::string name, std::vector<std::string> literals) {
   std::vector<N> literalNodes;
   for (const std::string& l : literals) literalNodes.push_back(node(SYM, symbol(l)));
-  return impl_->addType({{TypeEnum, 0, 1, NONE_BUFFER, list(literalNodes).id},
-                         symbol(name),
-                         {},
-                         std::move(literals)});
+  return parser_addType(impl_->penv, {TypeEnum, 0, 1, NONE_BUFFER, list(literalNodes).id},
+                        name.c_str());
 }
 
 // A buffer type, named after its element when no name is given.
@@ -200,10 +130,10 @@ uint32_t ProgramBuilder::bufferType(uint32_t kind, uint32_t element, uint32_t si
                                     std::string name, uint32_t storage) {
   if (name.empty()) {
     const char* word = kind == ARRAY_BUFFER ? "array" : kind == QUEUE_BUFFER ? "queue" : "stack";
-    name = std::string(word) + "<" + impl_->symbols[impl_->types[element].symbol] + ">[" +
+    name = std::string(word) + "<" + Type_getName(impl_->program, element) + ">[" +
            std::to_string(size) + "]";
   }
-  return impl_->addType({{element, size, storage, kind, 0}, symbol(name), {}, {}});
+  return parser_addType(impl_->penv, {element, size, storage, kind, 0}, name.c_str());
 }
 
 uint32_t ProgramBuilder::arrayType(uint32_t element, uint32_t size, std::string name) {
@@ -222,91 +152,105 @@ uint32_t ProgramBuilder::stackType(uint32_t element, uint32_t capacity, std::str
 }
 
 uint32_t ProgramBuilder::iteratorType(uint32_t bufferType, std::string name) {
-  if (name.empty()) name = "iterator<" + impl_->symbols[impl_->types[bufferType].symbol] + ">";
+  if (name.empty())
+    name = "iterator<" + std::string(Type_getName(impl_->program, bufferType)) + ">";
   // index, next index, buffer reference
-  return impl_->addType({{bufferType, 0, 3, NONE_BUFFER, 0}, symbol(name), {}, {}});
+  return parser_addType(impl_->penv, {bufferType, 0, 3, NONE_BUFFER, 0}, name.c_str());
 }
 
 uint32_t ProgramBuilder::typeId(std::string_view name) const {
-  for (size_t i = 0; i < impl_->types.size(); ++i) {
-    if (impl_->symbols[impl_->types[i].symbol] == name) return static_cast<uint32_t>(i);
+  const Program* p = impl_->program;
+  for (uint32_t i = 0; i < p->infoProg->n_type; ++i) {
+    if (Type_getName(p, i) == name) return i;
   }
   return NO_ID;
 }
 
 const TypeRecord& ProgramBuilder::type(uint32_t id) const {
-  if (id >= impl_->types.size()) fail("unknown type id " + std::to_string(id));
-  return impl_->types[id].record;
+  if (id >= impl_->program->infoProg->n_type) fail("unknown type id " + std::to_string(id));
+  return impl_->program->typeTable[id];
 }
 
+namespace {
+
+// The elements of a structure's field list or an enumeration's literal list.
+std::vector<const AST_Node*> members(const Program* p, uint32_t typeId) {
+  std::vector<const AST_Node*> out;
+  for (const AST_Node* cell = AST_fromId(p, Type_getFields(p, typeId));
+       cell != nullptr && cell->op == LIST; cell = AST_right(p, cell)) {
+    out.push_back(AST_left(p, cell));
+  }
+  return out;
+}
+
+}  // namespace
+
 uint32_t ProgramBuilder::enumValue(uint32_t enumTypeId, std::string_view literal) const {
-  for (const std::string& l : impl_->types.at(enumTypeId).literals) {
-    if (l == literal) return impl_->symbolIds.find(l)->second;
+  const Program* p = impl_->program;
+  for (const AST_Node* l : members(p, enumTypeId)) {
+    if (Symbol_getName(p, l->value.id.index) == literal) return l->value.id.index;
   }
   fail("no literal " + std::string(literal));
 }
 
 uint32_t ProgramBuilder::fieldOffset(uint32_t structTypeId, std::string_view field) const {
+  const Program* p = impl_->program;
   uint32_t offset = 0;
-  for (const Field& f : impl_->types.at(structTypeId).fields) {
-    if (f.name == field) return offset;
-    offset += type(f.type).storageSize;
+  for (const AST_Node* f : members(p, structTypeId)) {
+    if (Symbol_getName(p, AST_getStructFieldSymId(p, f)) == field) return offset;
+    offset += type(AST_getStructFieldTypeId(p, f)).storageSize;
   }
   fail("no field " + std::string(field));
 }
 
 uint32_t ProgramBuilder::fieldType(uint32_t structTypeId, std::string_view field) const {
-  for (const Field& f : impl_->types.at(structTypeId).fields) {
-    if (f.name == field) return f.type;
+  const Program* p = impl_->program;
+  for (const AST_Node* f : members(p, structTypeId)) {
+    if (Symbol_getName(p, AST_getStructFieldSymId(p, f)) == field) {
+      return AST_getStructFieldTypeId(p, f);
+    }
   }
   fail("no field " + std::string(field));
 }
 
 std::vector<uint64_t> ProgramBuilder::clearedCells(uint32_t typeId) const {
-  const TypeRecord& t = type(typeId);
-  std::vector<uint64_t> cells(t.storageSize, 0);
-  if (t.bufferType == QUEUE_BUFFER || t.bufferType == STACK_BUFFER) {
-    if (cells.size() >= 2) {
-      cells[0] = 2;
-      cells[1] = t.bufferType == QUEUE_BUFFER ? 2 : 1;
-    }
-  } else if (t.bufferType == NONE_BUFFER && t.baseType == TypeStructure) {
-    size_t at = 0;
-    for (const Field& f : impl_->types[typeId].fields) {
-      const auto sub = clearedCells(f.type);
-      std::copy(sub.begin(), sub.end(), cells.begin() + static_cast<long>(at));
-      at += sub.size();
-    }
-  }
+  type(typeId);
+  std::vector<uint64_t> cells;
+  for (const ValueCell& c : assembly_clearedCells(impl_->program, typeId)) cells.push_back(c.u64);
   return cells;
 }
 
 // ---------------------------------------------------------------- globals
 
+namespace {
+std::vector<ValueCell> toCells(const std::vector<uint64_t>& words) {
+  std::vector<ValueCell> cells(words.size());
+  for (size_t i = 0; i < words.size(); ++i) cells[i].u64 = words[i];
+  return cells;
+}
+}  // namespace
+
 uint32_t ProgramBuilder::global(std::string name, uint32_t typeId, std::vector<uint64_t> init) {
   const uint32_t storage = type(typeId).storageSize;
-  if (init.empty()) init = clearedCells(typeId);
   if (init.size() > storage) fail("initial value of " + name + " is too large");
-  init.resize(storage, 0);
-  impl_->globals.push_back({symbol(name), typeId, std::move(init)});
-  return static_cast<uint32_t>(impl_->globals.size() - 1);
+  if (!init.empty()) init.resize(storage, 0);
+  return assembly_addGlobal(impl_->penv, *impl_->whole, symbol(name), typeId, toCells(init));
 }
 
 uint32_t ProgramBuilder::constant(std::string name, uint32_t typeId, std::vector<uint64_t> cells) {
   cells.resize(std::max<size_t>(cells.size(), type(typeId).storageSize), 0);
-  impl_->constants.push_back({symbol(name), typeId, constData(cells)});
-  return static_cast<uint32_t>(impl_->constants.size() - 1);
+  return assembly_addConstant(impl_->penv, symbol(name), typeId, toCells(cells));
 }
 
 uint32_t ProgramBuilder::constData(const std::vector<uint64_t>& cells) {
-  const auto first = static_cast<uint32_t>(impl_->constantData.size());
-  impl_->constantData.insert(impl_->constantData.end(), cells.begin(), cells.end());
-  return first;
+  const std::vector<ValueCell> data = toCells(cells);
+  return parser_addConstantData(impl_->penv, data.data(), static_cast<uint32_t>(data.size()));
 }
 
 uint32_t ProgramBuilder::globalId(std::string_view name) const {
-  for (size_t i = 0; i < impl_->globals.size(); ++i) {
-    if (impl_->symbols[impl_->globals[i].symbol] == name) return static_cast<uint32_t>(i);
+  const Program* p = impl_->program;
+  for (uint32_t i = 0; i < p->infoProg->n_globalVariables; ++i) {
+    if (GlobalVariable_getName(p, i) == name) return i;
   }
   return NO_ID;
 }
@@ -373,8 +317,9 @@ N ProgramBuilder::timeOf(uint32_t unitOp, N operand) {
 }
 
 N ProgramBuilder::gvar(uint32_t id) {
-  if (id >= impl_->globals.size()) fail("unknown global variable");
-  return node(GLOBAL_VARIABLE_OP, impl_->globals[id].type, node(INDEX_NODE, id));
+  if (id >= impl_->program->infoProg->n_globalVariables) fail("unknown global variable");
+  return node(GLOBAL_VARIABLE_OP, impl_->program->globalVariableTable[id].typeId,
+              node(INDEX_NODE, id));
 }
 
 N ProgramBuilder::local(uint32_t id) {
@@ -554,86 +499,107 @@ N ProgramBuilder::parameters(const std::vector<Param>& params) {
   return list(nodes);
 }
 
+AST_Node* ProgramBuilder::ptr(N n) {
+  return n ? &at(n) : nullptr;
+}
+
 uint32_t ProgramBuilder::function(std::string name, std::vector<Param> params, N body) {
   N paramList = parameters(params);
-  impl_->definitions.push_back(node(FUNCTION_DECLARATION, 0u, paramList, body));
-  impl_->functions.push_back({symbol(name), {paramList.id, body.id}});
-  return static_cast<uint32_t>(impl_->functions.size() - 1);
+  WholeProgram& whole = *impl_->whole;
+  const uint32_t id = assembly_addFunction(impl_->penv, symbol(name), ptr(paramList), ptr(body));
+  whole.functionHasBody.push_back(true);
+  whole.functionAt.emplace_back();
+  assembly_appendDefinition(impl_->penv, whole,
+                            ptr(node(FUNCTION_DECLARATION, 0u, paramList, body)));
+  return id;
 }
 
 uint32_t ProgramBuilder::process(std::string name, ProcessSpec shape) {
-  const auto defId = static_cast<uint32_t>(impl_->processes.size());
+  ParserEnv* penv = impl_->penv;
+  WholeProgram& whole = *impl_->whole;
+  const auto defId = static_cast<uint32_t>(whole.processes.size());
+  ProcessDraft draft;
+  draft.symbol = symbol(name);
+  draft.hasBody = true;
   std::vector<N> staticNodes;
   for (const StaticVar& v : shape.statics) {
     staticNodes.push_back(node(STATIC_VARIABLE_DECL_OP, v.type, node(SYM, symbol(v.name))));
+    std::vector<uint64_t> init = v.init;
+    if (!init.empty()) init.resize(type(v.type).storageSize, 0);
+    draft.statics.push_back({symbol(v.name), v.type, toCells(init)});
   }
   std::vector<N> subNodes;
   for (const SubInstance& sub : shape.subs) {
     if (sub.definition >= defId) fail("sub-process definitions must come first");
-    N def = node(INDEX_NODE, sub.definition, node(SYM, impl_->processes[sub.definition].symbol));
-    subNodes.push_back(node(PROCESS_INSTANCE_NODE, 0u, def, node(SYM, symbol(sub.name))));
+    const uint32_t defSymbol = whole.processes[sub.definition].symbol;
+    subNodes.push_back(
+        N{AST_id(impl_->program,
+                 assembly_makeSubProcess(penv, sub.definition, defSymbol, symbol(sub.name)))});
+    draft.subs.push_back({symbol(sub.name), sub.definition});
   }
 
   // States, then the transitions' reached states by name.
-  std::map<std::string, uint32_t> stateNodes;
-  std::vector<N> states;
-  std::vector<std::pair<N, std::string>> fixups;
+  std::vector<std::pair<std::string, N>> states;
+  std::vector<std::pair<N, std::string>> targets;
   for (const State& st : shape.states) {
     std::vector<N> transitions;
     for (const Transition& t : st.transitions) {
-      N pair = t.isAfter ? node(INDEX_NODE, NO_ID, t.delay, t.condition)
-                         : node(INDEX_NODE, NO_ID, t.condition);
-      fixups.emplace_back(pair, t.target);
-      transitions.push_back(node(t.isAfter ? AFTER_OP : ON_OP, 0u, pair, t.statement));
+      AST_Node* made =
+          t.isAfter
+              ? assembly_makeTransition(penv, ptr(t.condition), ptr(t.delay), ptr(t.statement))
+              : assembly_makeTransition(penv, ptr(t.condition), nullptr, ptr(t.statement));
+      transitions.push_back(N{AST_id(impl_->program, made)});
+      targets.emplace_back(transitions.back(), t.target);
     }
-    N dcl = node(STATE_DCL, 0u, st.block, list(transitions));
-    N named =
-        node(NAMED_STATE_STATEMENT, symbol(st.name), list({varDecl(TypeState, st.name)}), dcl);
-    stateNodes[st.name] = named.id;
-    states.push_back(named);
+    const uint32_t stateSymbol = symbol(st.name);
+    AST_Node* named =
+        assembly_makeState(penv, stateSymbol, assembly_makeStateVariable(penv, stateSymbol),
+                           ptr(st.block), ptr(list(transitions)));
+    states.emplace_back(st.name, N{AST_id(impl_->program, named)});
   }
-  for (auto& [pair, target] : fixups) {
-    auto it = stateNodes.find(target);
-    if (it == stateNodes.end()) fail("unknown state " + target);
-    at(pair).value.id.index = it->second;
+  for (const auto& t : targets) {
+    const auto it = std::find_if(states.begin(), states.end(),
+                                 [&](const auto& s) { return s.first == t.second; });
+    if (it == states.end()) fail("unknown state " + t.second);
+    assembly_setTransitionTarget(&at(t.first), penv, &at(it->second));
   }
+  std::vector<N> stateNodes;
+  for (const auto& s : states) stateNodes.push_back(s.second);
 
-  N staticList = list(staticNodes);
-  N subList = list(subNodes);
-  N localList = list(shape.locals);
-  N stateList = list(states);
-  N body = list({staticList, subList, localList, shape.common, stateList, shape.finally});
-  // list() skips nothing: absent parts stay as empty cells.
-  N paramList = parameters(shape.params);
-  impl_->definitions.push_back(node(PROCESS_DECLARATION, 0u, paramList, body));
-
-  Impl::ProcessDesc desc{};
-  desc.symbol = symbol(name);
-  desc.record = {paramList.id,
-                 staticList.id,
-                 subList.id,
-                 localList.id,
-                 shape.common.id,
-                 stateList.id,
-                 shape.finally.id,
-                 static_cast<uint32_t>(shape.subs.size()),
-                 static_cast<uint32_t>(shape.subs.size() + shape.statics.size())};
-  desc.subs = shape.subs;
-  desc.statics = shape.statics;
-  impl_->processes.push_back(std::move(desc));
+  ProcessParts parts;
+  parts.params = ptr(parameters(shape.params));
+  parts.statics = ptr(list(staticNodes));
+  parts.subProcesses = ptr(list(subNodes));
+  parts.locals = ptr(list(shape.locals));
+  parts.common = ptr(shape.common);
+  parts.states = ptr(list(stateNodes));
+  parts.finallyBlock = ptr(shape.finally);
+  parts.n_subProcesses = static_cast<uint32_t>(shape.subs.size());
+  parts.n_staticEntries = static_cast<uint32_t>(shape.subs.size() + shape.statics.size());
+  ProcessDefinitionRecord record{};
+  AST_Node* declaration = assembly_makeProcessDeclaration(penv, parts, &record);
+  assembly_addProcessDefinition(penv, draft.symbol, record);
+  whole.processes.push_back(std::move(draft));
+  assembly_appendDefinition(penv, whole, declaration);
   return defId;
 }
 
 uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, InstanceSpec options) {
-  if (definition >= impl_->processes.size()) fail("unknown process definition");
-  if (impl_->instances.size() >= impl_->options.maxInstances) fail("too many instances");
+  WholeProgram& whole = *impl_->whole;
+  if (definition >= whole.processes.size()) fail("unknown process definition");
   const uint32_t var = global(name, processInstanceType_);
 
   N args = list(options.args);
-  N timing = (options.period || options.offset) ? list({options.period, options.offset}) : none;
-  N def = node(INDEX_NODE, definition, node(SYM, impl_->processes[definition].symbol));
-  N inst = node(PROCESS_INSTANCE_NODE, 0u, def, list({args, timing, options.trigger}));
-  impl_->definitions.push_back(inst);
+  InstanceDecl decl{};
+  decl.symbol = symbol(name);
+  decl.definitionSymbol = whole.processes[definition].symbol;
+  decl.definition = definition;
+  decl.globalId = var;
+  decl.node = assembly_makeInstance(impl_->penv, definition, decl.definitionSymbol, ptr(args),
+                                    ptr(options.period), ptr(options.offset), ptr(options.trigger));
+  decl.args = ptr(args);
+  decl.trigger = ptr(options.trigger);
+  assembly_appendDefinition(impl_->penv, whole, decl.node);
 
   std::vector<N> settings;
   const auto set = [&](std::string_view f, N value) {
@@ -642,18 +608,16 @@ uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, Instanc
   if (options.priority) set("priority", integer(*options.priority));
   if (options.jitter) set("jitter", options.jitter);
   if (options.deadline) set("deadline", options.deadline);
-  N annotation = none;
   if (!settings.empty()) {
-    annotation = node(PROCESS_ANNOTATION, var, block(settings));
-    impl_->definitions.push_back(annotation);
+    decl.annotation = ptr(node(PROCESS_ANNOTATION, var, block(settings)));
+    assembly_appendDefinition(impl_->penv, whole, decl.annotation);
   }
-  impl_->instances.push_back(
-      {symbol(name), definition, args.id, options.trigger.id, annotation.id});
-  return static_cast<uint32_t>(impl_->instances.size() - 1);
+  whole.instances.push_back(decl);
+  return static_cast<uint32_t>(whole.instances.size() - 1);
 }
 
 void ProgramBuilder::initAnnotation(N blk) {
-  impl_->definitions.push_back(timeAnnotation(blk));
+  assembly_appendDefinition(impl_->penv, *impl_->whole, ptr(timeAnnotation(blk)));
 }
 
 void ProgramBuilder::schedulingPolicy(std::string_view literal) {
@@ -665,7 +629,8 @@ void ProgramBuilder::schedulingPolicy(std::string_view literal) {
 void ProgramBuilder::hardwareAnnotation(uint32_t globalId, std::vector<N> declarations,
                                         std::vector<N> statements) {
   N scope = node(BLOCK_OP, 0u, list(declarations), list(statements));
-  impl_->definitions.push_back(node(HARDWARE_ANNOTATION, globalId, scope));
+  assembly_appendDefinition(impl_->penv, *impl_->whole,
+                            ptr(node(HARDWARE_ANNOTATION, globalId, scope)));
 }
 
 std::pair<N, std::vector<N>> ProgramBuilder::fileDescriptor(std::string localName, uint32_t localId,
@@ -693,14 +658,10 @@ std::pair<N, std::vector<N>> ProgramBuilder::fileDescriptor(std::string localNam
 // ---------------------------------------------------------------- raw nodes
 
 N ProgramBuilder::node(uint32_t opCode, NodeValue value, N left, N right) {
-  AST_Node n{};
-  n.op = opCode;
-  n.value = value;
-  n.left = left.id;
-  n.right = right.id;
-  impl_->nodes.push_back(n);
-  impl_->lines.push_back(0);
-  return N{static_cast<uint32_t>(impl_->nodes.size() - 1)};
+  if (impl_->built) fail("the program is already built");
+  AST_Node* made = parser_makeNode(impl_->penv, opCode, value, ptr(left), ptr(right));
+  if (made == nullptr) fail("node space exhausted");
+  return N{AST_id(impl_->program, made)};
 }
 
 N ProgramBuilder::node(uint32_t opCode, uint32_t valueWord, N left, N right) {
@@ -710,202 +671,26 @@ N ProgramBuilder::node(uint32_t opCode, uint32_t valueWord, N left, N right) {
 }
 
 AST_Node& ProgramBuilder::at(N n) {
-  if (n.id >= impl_->nodes.size()) fail("no such node");
-  return impl_->nodes[n.id];
+  if (n.id >= impl_->program->infoProg->n_AST) fail("no such node");
+  return impl_->program->RAMprogram[n.id];
 }
 
 void ProgramBuilder::setLine(N n, uint32_t line) {
   at(n);
-  impl_->lines[n.id] = line;
+  impl_->program->dbg->nodeLine[n.id] = line;
 }
 
 // ---------------------------------------------------------------- output
 
-namespace {
-
-template <class T>
-MemArray<T> table(size_t count, const char* label) {
-  return memory_allocArray<T>(count, __FILE__, "build", __LINE__, label);
-}
-
-template <class T, class U>
-MemArray<T> tableFrom(const std::vector<U>& source, const char* label) {
-  MemArray<T> t = table<T>(source.size(), label);
-  for (size_t i = 0; i < source.size(); ++i) t[i] = static_cast<T>(source[i]);
-  return t;
-}
-
-}  // namespace
-
 std::unique_ptr<Program> ProgramBuilder::build() {
-  Impl& im = *impl_;
-  auto program = Program_create();
-  InfoProg& info = *program->infoProg;
-  Dbg& dbg = *program->dbg;
-  std::memcpy(info.modelName, im.options.modelName.data(),
-              std::min(im.options.modelName.size(), sizeof info.modelName));
-
-  // Process instances, depth-first, and their static blocks.
-  struct InstanceRow {
-    uint32_t definition;
-    uint32_t staticBase;
-    uint32_t symbol;
+  if (impl_->built) fail("the program is already built");
+  impl_->built = true;
+  std::string failure;
+  impl_->penv->pctx.sink = [&failure](const ParserEnv&, const Diagnostic& d) {
+    if (d.error) failure += std::string(d.message);
   };
-  std::vector<InstanceRow> rows;
-  std::vector<uint32_t> staticTypes, staticSymbols;
-  std::vector<uint64_t> staticData;
-  std::vector<GlobalProcessInstanceRecord> globalRecords;
-  std::vector<uint32_t> globalInstanceSymbols;
-  uint32_t staticCounter = 0;
-  const std::function<uint32_t(uint32_t, uint32_t)> addInstance = [&](uint32_t def, uint32_t sym) {
-    const Impl::ProcessDesc& pd = im.processes[def];
-    const uint32_t entries = pd.record.n_staticEntries;
-    const uint32_t base = staticCounter;
-    const auto row = static_cast<uint32_t>(rows.size());
-    rows.push_back({def, entries > 0 ? base : NO_ID, sym});
-    staticCounter += entries;
-    for (const SubInstance& sub : pd.subs) {
-      staticTypes.push_back(processInstanceType_);
-      staticSymbols.push_back(symbol(sub.name));
-      const auto cells = clearedCells(processInstanceType_);
-      staticData.insert(staticData.end(), cells.begin(), cells.end());
-    }
-    for (const StaticVar& v : pd.statics) {
-      staticTypes.push_back(v.type);
-      staticSymbols.push_back(symbol(v.name));
-      auto cells = v.init.empty() ? clearedCells(v.type) : v.init;
-      cells.resize(type(v.type).storageSize, 0);
-      staticData.insert(staticData.end(), cells.begin(), cells.end());
-    }
-    for (const SubInstance& sub : pd.subs) addInstance(sub.definition, symbol(sub.name));
-    return row;
-  };
-  for (const Impl::TopInstance& top : im.instances) {
-    const uint32_t row = addInstance(top.definition, top.symbol);
-    globalRecords.push_back(
-        {row, 0, 0, top.args, top.trigger, top.annotation, rows[row].staticBase, top.definition});
-    globalInstanceSymbols.push_back(top.symbol);
-  }
-
-  // The root's definitions list, then the node space and its spare slots.
-  im.nodes[0].left = list(im.definitions).id;
-  info.n_AST = static_cast<uint32_t>(im.nodes.size());
-  AST_createTree(program.get(), info.n_AST + kSpareNodes);
-  AST_createLineIndex(program.get(), info.n_AST + kSpareNodes);
-  for (size_t i = 0; i < im.nodes.size(); ++i) {
-    program->RAMprogram[i] = im.nodes[i];
-    dbg.nodeLine[i] = im.lines[i];
-  }
-  program->root = &program->RAMprogram[0];
-
-  // Types.
-  info.n_type = static_cast<uint32_t>(im.types.size());
-  program->typeTable = table<TypeRecord>(info.n_type, "typeTable");
-  dbg.typeSymbolId = table<uint32_t>(info.n_type, "typeSymbolId");
-  for (uint32_t i = 0; i < info.n_type; ++i) {
-    program->typeTable[i] = im.types[i].record;
-    dbg.typeSymbolId[i] = im.types[i].symbol;
-  }
-
-  // Constant data and global constants.
-  info.size_constantData = static_cast<uint32_t>(im.constantData.size());
-  program->constantDataTable = table<ValueCell>(info.size_constantData, "constantDataTable");
-  for (uint32_t i = 0; i < info.size_constantData; ++i) {
-    program->constantDataTable[i].u64 = im.constantData[i];
-  }
-  info.n_globalConstants = static_cast<uint32_t>(im.constants.size());
-  program->globalConstantTable = table<TaggedValue>(info.n_globalConstants, "globalConstantTable");
-  dbg.globalConstantSymbolId = table<uint32_t>(info.n_globalConstants, "globalConstantSymbolId");
-  for (uint32_t i = 0; i < info.n_globalConstants; ++i) {
-    const Impl::ConstantDesc& c = im.constants[i];
-    program->globalConstantTable[i] = {&program->constantDataTable[c.cell], c.type, NO_ID};
-    dbg.globalConstantSymbolId[i] = c.symbol;
-  }
-
-  // Global variables over their initial data.
-  info.n_globalVariables = static_cast<uint32_t>(im.globals.size());
-  uint32_t globalCells = 0;
-  for (const auto& g : im.globals) globalCells += static_cast<uint32_t>(g.init.size());
-  info.size_globalVariableData = globalCells;
-  program->globalVariableDataInitTable = table<ValueCell>(globalCells, "globalVariableData");
-  program->globalVariableTable = table<TaggedValue>(info.n_globalVariables, "globalVariableTable");
-  dbg.globalVariableSymbolId = table<uint32_t>(info.n_globalVariables, "globalVariableSymbolId");
-  uint32_t cursor = 0;
-  for (uint32_t i = 0; i < info.n_globalVariables; ++i) {
-    const Impl::GlobalDesc& g = im.globals[i];
-    ValueCell* data = program->globalVariableDataInitTable.get();
-    program->globalVariableTable[i] = {data != nullptr ? data + cursor : nullptr, g.type, i};
-    for (uint64_t cell : g.init) data[cursor++].u64 = cell;
-    dbg.globalVariableSymbolId[i] = g.symbol;
-  }
-
-  // Static variables.
-  info.n_processStaticVariables = static_cast<uint32_t>(staticTypes.size());
-  info.size_processStaticVariableData = static_cast<uint32_t>(staticData.size());
-  program->processStaticVariableDataInitTable =
-      table<ValueCell>(staticData.size(), "processStaticVariableData");
-  program->processStaticVariableTable =
-      table<TaggedValue>(staticTypes.size(), "processStaticVariableTable");
-  dbg.processStaticVariableSymbolId = tableFrom<uint32_t>(staticSymbols, "staticSymbols");
-  cursor = 0;
-  for (size_t i = 0; i < staticData.size(); ++i) {
-    program->processStaticVariableDataInitTable[i].u64 = staticData[i];
-  }
-  for (size_t i = 0; i < staticTypes.size(); ++i) {
-    ValueCell* data = program->processStaticVariableDataInitTable.get();
-    program->processStaticVariableTable[i] = {data != nullptr ? data + cursor : nullptr,
-                                              staticTypes[i], NO_ID};
-    cursor += type(staticTypes[i]).storageSize;
-  }
-
-  // Functions, process definitions and instances.
-  info.n_functions = static_cast<uint32_t>(im.functions.size());
-  program->functionTable = table<FunctionRecord>(info.n_functions, "functionTable");
-  dbg.functionSymbolId = table<uint32_t>(info.n_functions, "functionSymbolId");
-  info.initFunctionId = NO_ID;
-  for (uint32_t i = 0; i < info.n_functions; ++i) {
-    program->functionTable[i] = im.functions[i].record;
-    dbg.functionSymbolId[i] = im.functions[i].symbol;
-    if (im.symbols[im.functions[i].symbol] == "init") info.initFunctionId = i;
-  }
-  info.n_processDefinitions = static_cast<uint32_t>(im.processes.size());
-  program->processDefinitionTable =
-      table<ProcessDefinitionRecord>(info.n_processDefinitions, "processDefinitionTable");
-  dbg.processDefinitionSymbolId = table<uint32_t>(info.n_processDefinitions, "processDefSymbols");
-  for (uint32_t i = 0; i < info.n_processDefinitions; ++i) {
-    program->processDefinitionTable[i] = im.processes[i].record;
-    dbg.processDefinitionSymbolId[i] = im.processes[i].symbol;
-  }
-  info.n_processInstances = static_cast<uint32_t>(rows.size());
-  program->processInstanceTable = table<ProcessInstanceRecord>(rows.size(), "processInstanceTable");
-  dbg.processInstanceSymbolId = table<uint32_t>(rows.size(), "processInstanceSymbolId");
-  for (size_t i = 0; i < rows.size(); ++i) {
-    program->processInstanceTable[i] = {rows[i].definition, rows[i].staticBase};
-    dbg.processInstanceSymbolId[i] = rows[i].symbol;
-  }
-  info.n_globalProcessInstances = static_cast<uint32_t>(globalRecords.size());
-  program->processGlobalInstanceTable =
-      tableFrom<GlobalProcessInstanceRecord>(globalRecords, "processGlobalInstanceTable");
-  dbg.globalProcessInstanceSymbolId = tableFrom<uint32_t>(globalInstanceSymbols, "globalInstSyms");
-
-  // Strings and symbols, NUL-terminated and concatenated.
-  const auto pack = [](const std::vector<std::string>& texts, MemArray<char>& bytes,
-                       MemArray<uint32_t>& offsets, uint32_t& count, uint32_t& size) {
-    std::vector<char> all;
-    std::vector<uint32_t> at;
-    for (const std::string& t : texts) {
-      at.push_back(static_cast<uint32_t>(all.size()));
-      all.insert(all.end(), t.begin(), t.end());
-      all.push_back('\0');
-    }
-    count = static_cast<uint32_t>(texts.size());
-    size = static_cast<uint32_t>(all.size());
-    bytes = tableFrom<char>(all, "text");
-    offsets = tableFrom<uint32_t>(at, "offsets");
-  };
-  pack(im.strings, program->stringTable, program->stringTableIndex, info.n_strings,
-       info.stringTableSize);
-  pack(im.symbols, dbg.symbolTable, dbg.symbolTableIndex, info.n_symbols, info.symbolStorageSize);
+  std::unique_ptr<Program> program = kova_finishProgram(*impl_->draft, impl_->options.modelName);
+  if (program == nullptr) fail("the program does not assemble: " + failure);
   return program;
 }
 

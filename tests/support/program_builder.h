@@ -1,11 +1,14 @@
-// Builds complete Kova programs in memory for tests, in a few readable lines.
+// Builds Kova programs node by node for unit tests, in a few readable lines
+// (golden runs are Kova sources; this is for tests that need raw trees).
 //
-// A new builder already holds what every program file carries: the 36
-// built-in types, the enumeration Scheduling_Policy (FIFO, NPFP, NPEDF), the
-// structures Process_Instance (18 fields) and System, and the global variable
-// "system" as global variable 0. Tests add types, globals, constants,
-// functions, process definitions and instances, then `build()` a Program or
-// `write()` a program file with the real writer.
+// A thin layer over the compiler's program assembly: a new builder holds the
+// system library compiled from annotations/system/system.kova (the 36
+// built-in types, Scheduling_Policy, Process_Instance, System and the global
+// "system" as global variable 0, and, when asked, the file and UDP types).
+// Tests add types, globals, constants, functions, process definitions and
+// instances, then `build()` a Program (once) or `write()` a program file with
+// the real writer; the layout of instances, statics and data is the
+// compiler's.
 //
 // Expressions and statements are nodes (`N`); helpers take and return them.
 // Operator nodes carry the operator type explicitly, as the front end would
@@ -103,7 +106,6 @@ struct InstanceSpec {
 
 struct BuilderOptions {
   std::string modelName = "test";
-  uint32_t maxInstances = 8;     // capacity of System.processes
   uint32_t activationSlots = 8;  // capacity of Process_Instance.next_activations
   bool fileTypes = false;        // Kova_File, File_Access, File_Format, KOVA_MAX_*
   bool udpTypes = false;         // UDP, UDP_Group, Hw_Direction
@@ -227,6 +229,7 @@ class ProgramBuilder {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   N parameters(const std::vector<Param>& params);
+  AST_Node* ptr(N n);
   uint32_t bufferType(uint32_t kind, uint32_t element, uint32_t size, std::string name,
                       uint32_t storage);
   uint32_t processInstanceType_ = NO_ID;

@@ -42,7 +42,6 @@ struct ConsoleFixture : testing::Test {
   std::pair<int, std::string> compile(const std::string& line, uint32_t* root = nullptr) {
     StdoutCapture out;
     auto penv = parser_initTables();
-    penv->pctx.exitOnError = false;
     parser_loadProgram(penv.get(), env.get());
     const int status = parser_parseString(penv.get(), ("$ " + line).c_str());
     if (root != nullptr) *root = penv->pctx.result;

@@ -19,7 +19,6 @@ namespace {
 
 std::unique_ptr<ParserEnv> makeEnv(uint32_t nodes = 4000) {
   auto penv = parser_initTables();
-  penv->pctx.exitOnError = false;
   penv->pctx.line = 1;
   AST_createTree(penv->program, nodes);
   AST_createLineIndex(penv->program, nodes);
@@ -237,18 +236,51 @@ TEST(Lexer, ExhaustedNodeBudgetGivesTokensWithoutNodes) {
   EXPECT_EQ(penv->pctx.status, 666u);
 }
 
-TEST(Lexer, UnclosedCommentEndsAFileWithStatus1) {
+TEST(Lexer, UnclosedCommentIsReportedAtTheEndAndEndsTheInput) {
   auto penv = makeEnv();
-  penv->pctx.exitOnError = true;
-  KovaLexer lexer(penv.get(), "a /* never closed");
-  EXPECT_EXIT(
-      {
-        std::fflush(stdout);
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        while (lexer.next().kind != TOK_END) {
-        }
-      },
-      testing::ExitedWithCode(1), "\\[ERROR\\] Line 1: Unclosed comment\n");
+  const Scan s = scan(penv.get(), "a\n b /* never\n closed");
+  EXPECT_EQ(s.described, (std::vector<std::string>{"id a", "id b@2"}));
+  EXPECT_EQ(s.output, error(3, "Unclosed comment\n"));
+  EXPECT_EQ(penv->pctx.status, 888u);
+}
+
+// Tokens know where they start; a scanner started inside a text counts its
+// lines from there; a skipping scanner makes no node and reports nothing.
+TEST(Lexer, ColumnsRestartsAndSkipping) {
+  auto penv = makeEnv();
+  const std::string text = "x = 1;\n  y\t= !2;\n";
+  std::vector<std::pair<size_t, size_t>> at;
+  size_t reportedColumn = 0;
+  penv->pctx.sink = [&](const ParserEnv&, const Diagnostic& d) { reportedColumn = d.column; };
+  KovaLexer lexer(penv.get(), text);
+  for (Token t = lexer.next(); t.kind != TOK_END; t = lexer.next())
+    at.emplace_back(t.line, t.column);
+  penv->pctx.sink = nullptr;
+  EXPECT_EQ(at, (std::vector<std::pair<size_t, size_t>>{
+                    {1, 1}, {1, 3}, {1, 5}, {1, 6}, {2, 3}, {2, 5}, {2, 8}, {2, 9}}));
+  EXPECT_EQ(reportedColumn, 7u);  // the '!'
+
+  KovaLexer restarted(penv.get(), text, text.find('y'), 2);
+  const Token y = restarted.next();
+  EXPECT_EQ(describe(*penv, y), "id y@2");
+  EXPECT_EQ(y.column, 3u);
+  EXPECT_EQ(penv->pctx.lineText, "  y\t= !2;");
+
+  const uint32_t nodes = penv->program->infoProg->n_AST;
+  penv->pctx.status = 0;
+  KovaLexer skipping(penv.get(), "a 1 \"s\" 2.5 ! /* c */ 1ms 0Hz");
+  skipping.setSkipping(true);
+  std::vector<const AST_Node*> made;
+  std::string reported;
+  {
+    StdoutCapture quiet;
+    for (Token t = skipping.next(); t.kind != TOK_END; t = skipping.next()) made.push_back(t.node);
+    reported = quiet.text();
+  }
+  EXPECT_EQ(made, std::vector<const AST_Node*>(6, nullptr));
+  EXPECT_EQ(reported, "");
+  EXPECT_EQ(penv->pctx.status, 0u);
+  EXPECT_EQ(penv->program->infoProg->n_AST, nodes);
 }
 
 TEST(Lexer, HostileInputsEndWithoutFault) {

@@ -43,7 +43,6 @@ class Protos : public ::testing::Test {
     penv = parser_initTables();
     penv->program = env->program.get();
     penv->ienv = env.get();
-    penv->pctx.exitOnError = false;
     parser_initBuiltinCalls(penv.get());
   }
 

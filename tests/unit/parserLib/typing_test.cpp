@@ -43,7 +43,6 @@ class Typing : public ::testing::Test {
     penv = parser_initTables();
     penv->program = env->program.get();
     penv->ienv = env.get();
-    penv->pctx.exitOnError = false;
     penv->pctx.numerics = numerics;
   }
   AST_Node* at(N x) { return AST_fromId(penv->program, x.id); }

@@ -1,0 +1,103 @@
+// The whole-program compiler's entry: diagnostics and their places, the
+// error limit, and what a compiled program holds.
+#include "parserLib/compiler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "interpreterLib/interp_engine.h"
+
+namespace {
+
+struct Reported {
+  std::string file;
+  size_t line, column;
+  uint32_t code;
+  std::string message;
+};
+
+struct Compiled {
+  std::unique_ptr<Program> program;
+  std::vector<Reported> reported;
+  size_t errors;
+};
+
+Compiled compile(const std::string& source) {
+  Compiled c;
+  CompileOptions options;
+  options.libraryDirs = kova_defaultLibraryDirs();
+  options.sink = [&c](const ParserEnv&, const Diagnostic& d) {
+    c.reported.push_back({std::string(d.file), d.line, d.column, d.code, std::string(d.message)});
+  };
+  CompileResult result = kova_compileText("unit.kova", source, options);
+  c.program = std::move(result.program);
+  c.errors = result.errors;
+  return c;
+}
+
+}  // namespace
+
+TEST(Compiler, ErrorsAreLocatedAndTheParseGoesOn) {
+  const Compiled c = compile(
+      "var uint8 : a = 1;\n"
+      "f() {\n"
+      "  a = b;\n"  // b unknown
+      "  a = ;\n"   // syntax
+      "  a = 2;\n"
+      "}\n"
+      "var uint8 : a;\n");  // duplicate, in the first pass
+  EXPECT_EQ(c.program, nullptr);
+  EXPECT_EQ(c.errors, 3u);
+  ASSERT_EQ(c.reported.size(), 3u);
+  EXPECT_EQ(c.reported[0].line, 7u);
+  EXPECT_EQ(c.reported[0].code, 303u);
+  EXPECT_EQ(c.reported[1].message, "undefined data identifier \"b\"\n");
+  EXPECT_EQ(c.reported[1].file, "unit.kova");
+  EXPECT_EQ(c.reported[1].line, 3u);
+  EXPECT_EQ(c.reported[1].column, 7u);
+  EXPECT_EQ(c.reported[2].line, 4u);
+  EXPECT_EQ(c.reported[2].column, 7u);  // at the ';'
+}
+
+TEST(Compiler, ReportsStopAtTheLimit) {
+  for (const size_t errors : {kMaxReportedErrors, kMaxReportedErrors + 1}) {
+    std::string source = "f() {\n";
+    for (size_t i = 0; i < errors; ++i) source += "  x" + std::to_string(i) + " = 1;\n";
+    const Compiled c = compile(source + "}\n");
+    EXPECT_EQ(c.program, nullptr);
+    EXPECT_EQ(c.reported.size(), kMaxReportedErrors) << errors;
+  }
+}
+
+TEST(Compiler, ProgramLayout) {
+  Compiled c = compile(
+      "processdef Inner() { static var uint8 : s = 5; state i { } }\n"
+      "processdef Outer() { process Inner : in1; process Inner : in2; state o { } }\n"
+      "process Outer : first[1 ms]();\n"
+      "process Inner : second() on (false);\n");
+  ASSERT_NE(c.program, nullptr) << (c.reported.empty() ? "" : c.reported[0].message);
+  EXPECT_EQ(c.errors, 0u);
+  const Program& p = *c.program;
+  EXPECT_EQ(std::string(p.infoProg->modelName), "unit");
+  // first, its two sub-processes, second; each Inner owns one static.
+  ASSERT_EQ(p.infoProg->n_processInstances, 4u);
+  const uint32_t inner = 0, outer = 1;
+  const uint32_t expected[4][2] = {{outer, 0}, {inner, 2}, {inner, 3}, {inner, 4}};
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(p.processInstanceTable[i].definitionId, expected[i][0]) << i;
+    EXPECT_EQ(p.processInstanceTable[i].staticBase, expected[i][1]) << i;
+  }
+  EXPECT_EQ(p.infoProg->n_processStaticVariables, 5u);
+  EXPECT_EQ(p.processStaticVariableTable[2].value->u64, 5u);
+  ASSERT_EQ(p.infoProg->n_globalProcessInstances, 2u);
+  EXPECT_EQ(p.processGlobalInstanceTable[1].instanceIndex, 3u);
+  EXPECT_NE(p.processGlobalInstanceTable[1].trigger, NO_ID);
+  // The system variable comes first; System.processes holds the two instances.
+  EXPECT_STREQ(GlobalVariable_getName(&p, 0), "system");
+  auto env = interp_create();
+  interp_load_from_program(env.get(), std::move(c.program));
+  const uint32_t processes = interp_getStructFieldTypeID(env.get(), "System", "processes");
+  EXPECT_EQ(Type_getSize(env->program.get(), processes), 2u);
+}
