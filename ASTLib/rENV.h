@@ -25,6 +25,9 @@ inline constexpr uint32_t kMaxLocalData = 3200;
 inline constexpr uint32_t kStackCells = 3200;
 // Nodes left free after a loaded program for what the console compiles.
 inline constexpr uint32_t kSpareNodes = 1000;
+// User function calls that may run nested in one another; one more ends the
+// run with "Stack overflow" before the host's own stack runs out.
+inline constexpr uint32_t kMaxCallDepth = 1000;
 
 using PrintCallback = void (*)(InterpEnv* env, uint8_t c);
 // Ends the run; line 0 means no source line (a failure).
@@ -132,6 +135,8 @@ struct Context {
   bool initialized = false;
   TaggedValue systemValue = kEmptyValue;     // the global variable "system"
   TaggedValue processesValue = kEmptyValue;  // its `processes` field
+  uint32_t processInstanceTypeId = NO_ID;    // the type "Process_Instance"
+  uint32_t callDepth = 0;                    // user functions running, nested
 
   // Cell offsets and type ids of the known fields (NO_ID: not looked up yet).
   uint32_t knownFieldOffset[kKnownFieldCount];

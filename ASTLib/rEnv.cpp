@@ -222,8 +222,15 @@ int64_t absolute_to_local_duration(const InterpEnv* env, int64_t a) {
                  divRoundClosest(wrapAdd(wrapMul(r, ppm), env->ctx->driftRemainder), 1000000));
 }
 
+bool env_timeFits(InterpEnv* env, uint64_t time, uint64_t duration) {
+  if (time <= kMaxTime && duration <= kMaxTime - time) return true;
+  env_failure(env, "Time overflow\n");
+  return false;
+}
+
 void env_addTime(InterpEnv* env, uint64_t localDuration) {
   Context& ctx = *env->ctx;
+  if (!env_timeFits(env, ctx.localTime, localDuration)) return;
   ctx.localTime += localDuration;
   ctx.absoluteTime += static_cast<uint64_t>(local_to_absolute_duration(
       env, static_cast<int64_t>(localDuration), ctx.driftRemainder, &ctx.driftRemainder));

@@ -256,6 +256,12 @@ void runFunction(InterpEnv* env, uint32_t funcId, Bind bind) {
     ENV_CHECK(env, false, "funcId < env->program->infoProg->n_functions");
     return;
   }
+  Context& ctx = *env->ctx;
+  if (ctx.callDepth >= kMaxCallDepth) [[unlikely]] {
+    interp_failure(env, "Stack overflow\n");
+    return;
+  }
+  ++ctx.callDepth;
   const FunctionRecord& function = program->functionTable[funcId];
   const LocalVarsIndexes saved = Variable_getCurrentLocalVarIndexes(env);
   const uint32_t bound = bind(AST_child(program, function.params));
@@ -264,6 +270,7 @@ void runFunction(InterpEnv* env, uint32_t funcId, Bind bind) {
   statement_execute(env, AST_child(program, function.body));
   interpStack_leaveCall(env, mark);
   Variable_restorePrevLocalVarIndexes(env, saved);
+  --ctx.callDepth;
 }
 
 }  // namespace
