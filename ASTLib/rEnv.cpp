@@ -1,6 +1,7 @@
 #include "ASTLib/rEnv.h"
 
 #include <cstdio>
+#include <string>
 
 #include "ASTLib/default_callback.h"
 #include "ASTLib/kova_assert.h"
@@ -237,6 +238,30 @@ void env_addTime(InterpEnv* env, uint64_t localDuration) {
 }
 
 // ---------------------------------------------------------------- failure
+
+namespace {
+
+InterpEnv* valueFaultEnv = nullptr;
+const Context* valueFaultContext = nullptr;
+
+void onValueFault(const char* text) {
+  std::string message = "Wrong value type: ";
+  message += text;
+  message += '\n';
+  env_failure(valueFaultEnv, message.c_str());
+}
+
+}  // namespace
+
+void env_reportValueFaults(InterpEnv* env) {
+  valueFaultEnv = env;
+  valueFaultContext = env != nullptr ? env->ctx.get() : nullptr;
+  kova_onValueFault(env != nullptr ? onValueFault : nullptr);
+}
+
+Context::~Context() {
+  if (valueFaultContext == this) env_reportValueFaults(nullptr);
+}
 
 void env_failure(InterpEnv* env, const char* message) {
   std::fputs(message, stdout);

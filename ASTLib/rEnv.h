@@ -76,6 +76,11 @@ int64_t env_getPpm(const InterpEnv* env);
 // callback does. interp_failure formats its message and ends here.
 void env_failure(InterpEnv* env, const char* message);
 
+// From now on a value that a guarded read cannot take (kova_typing.h) ends
+// the run of `env` through env_failure with "Wrong value type: <check>\n";
+// null, or the end of that environment, goes back to assertion failures.
+void env_reportValueFaults(InterpEnv* env);
+
 // Reports a failed internal consistency check through the host's assert
 // callback. A callback acts only on a false condition, so a holding one is not
 // even passed on: these checks sit on the evaluator's hot paths.

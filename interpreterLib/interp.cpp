@@ -257,7 +257,9 @@ void runFunction(InterpEnv* env, uint32_t funcId, Bind bind) {
     return;
   }
   Context& ctx = *env->ctx;
-  if (ctx.callDepth >= kMaxCallDepth) [[unlikely]] {
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (ctx.callDepth == 0) ctx.stackBase = frame;
+  if (ctx.callDepth >= kMaxCallDepth || ctx.stackBase - frame > ctx.stackBudget) [[unlikely]] {
     interp_failure(env, "Stack overflow\n");
     return;
   }

@@ -1,5 +1,8 @@
 #include "interpreterLib/interp_engine.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +52,14 @@ bool fieldIsNamed(const Program* program, const AST_Node* field, const char* nam
   return std::strcmp(Symbol_getName(program, AST_getStructFieldSymId(program, field)), name) == 0;
 }
 
+// The host's stack size; an unlimited one counts as 64 MiB.
+size_t hostStackBytes() {
+  constexpr size_t kUnlimited = size_t{64} << 20;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+  return std::min<size_t>(limit.rlim_cur, kUnlimited);
+}
+
 }  // namespace
 
 std::unique_ptr<InterpEnv> interp_create() {
@@ -63,6 +74,7 @@ std::unique_ptr<InterpEnv> interp_create() {
   env->data->localVariableDataTable =
       MEM_ALLOC(ValueCell, kMaxLocalData, "env->data->localVariableDataTable");
   env->ctx->startPid = 0;
+  env->ctx->stackBudget = hostStackBytes() / kStackShare;
   forgetKnownFields(*env->ctx);
   interpStack_init(env.get());
   InterpEnv* e = env.get();

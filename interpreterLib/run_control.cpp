@@ -99,6 +99,7 @@ void process_annotations(InterpEnv* env, const AST_Node* definitions, uint32_t* 
 int interp_init(InterpEnv* env) {
   Context& ctx = *env->ctx;
   Program* program = env->program.get();
+  env_reportValueFaults(env);
   expr_operatorsInit(env);
   initialValues(env);
   files_init(env);
