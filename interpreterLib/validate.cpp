@@ -936,10 +936,11 @@ class Validator {
         }
       }
     }
-    // No definition contains itself: sub-process edges are acyclic.
-    std::vector<uint8_t> mark(n, 0);
+    // No definition contains itself, and sub-processes nest no deeper than
+    // code does: instances are set up and run recursively.
+    std::vector<uint32_t> height(n, 0);
     for (uint32_t d = 0; d < n; ++d) {
-      if (!acyclicDefinition(d, mark)) return false;
+      if (!acyclicDefinition(d, height)) return false;
     }
     return true;
   }
@@ -949,14 +950,27 @@ class Validator {
     return node(listNth(node(rec.subProcesses), j)->left)->value.id.index;
   }
 
-  bool acyclicDefinition(uint32_t d, std::vector<uint8_t>& mark) {
-    if (mark[d] == 2) return true;
-    if (mark[d] == 1) return fail("process definition %u: is its own sub-process", d);
-    mark[d] = 1;
-    for (uint32_t j = 0; j < p_.processDefinitionTable[d].n_subProcesses; ++j) {
-      if (!acyclicDefinition(subDefinition(d, j), mark)) return false;
+  // height[d]: 0 unvisited, NO_ID in progress, else the levels of instances
+  // one instance of d stands for.
+  bool acyclicDefinition(uint32_t d, std::vector<uint32_t>& height, uint32_t depth = 1) {
+    if (height[d] == NO_ID) return fail("process definition %u: is its own sub-process", d);
+    if (height[d] != 0) return true;
+    if (depth > kMaxNestingDepth) {
+      return fail("process definition %u: sub-processes nested deeper than %u", d,
+                  kMaxNestingDepth);
     }
-    mark[d] = 2;
+    height[d] = NO_ID;
+    uint32_t h = 1;
+    for (uint32_t j = 0; j < p_.processDefinitionTable[d].n_subProcesses; ++j) {
+      const uint32_t sub = subDefinition(d, j);
+      if (!acyclicDefinition(sub, height, depth + 1)) return false;
+      h = std::max(h, height[sub] + 1);
+    }
+    if (h > kMaxNestingDepth) {
+      return fail("process definition %u: sub-processes nested deeper than %u", d,
+                  kMaxNestingDepth);
+    }
+    height[d] = h;
     return true;
   }
 
@@ -1026,7 +1040,11 @@ class Validator {
         case PROCESS_ANNOTATION: return statement(d);
         case PROCESS_INSTANCE_NODE: {
           const AST_Node* description = node(d->right);
-          if (description == nullptr || description->op != LIST) return true;
+          if (description == nullptr) return true;
+          if (description->op != LIST) {
+            return fail("node %u (PROCESS_INSTANCE_NODE): a description that is not a list",
+                        idOf(d));
+          }
           const AST_Node* timing = listNth(description, 1);
           if (timing == nullptr) return true;
           if (timing->op != LIST) return fail("node %u: a timing that is not a list", idOf(d));
