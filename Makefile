@@ -17,7 +17,7 @@ bench: build
 all: build
 
 $(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVA_WERROR=ON
 
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -26,7 +26,8 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 $(SANITIZE_DIR)/CMakeCache.txt:
-	cmake -S . -B $(SANITIZE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
+	cmake -S . -B $(SANITIZE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON \
+	    -DKOVA_WERROR=ON
 
 sanitize: $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
