@@ -4,7 +4,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
 GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 
-.PHONY: all build test sanitize run bench clean
+.PHONY: all build test sanitize release run bench clean
 
 # The bundled example: a traffic light run for one simulated second, traced.
 run: build
@@ -33,5 +33,15 @@ sanitize: $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
+# Fully optimised builds with both compilers, warning-free, suite included.
+release:
+	for cxx in g++ clang++; do \
+	  dir=build-release-$$cxx; \
+	  cmake -S . -B $$dir -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release -DKOVA_WERROR=ON \
+	      -DCMAKE_CXX_COMPILER=$$cxx && \
+	  cmake --build $$dir -j $(JOBS) && \
+	  ctest --test-dir $$dir --output-on-failure -j $(JOBS) || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-release-g++ build-release-clang++
