@@ -26,6 +26,7 @@ import concurrent.futures
 import os
 import pathlib
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -155,7 +156,9 @@ def main():
             if outcome == "refused":
                 marker = [k for k, l in enumerate(lines) if "Kova AST file" in l]
                 reason = lines[marker[0] + 1] if marker and marker[0] + 1 < len(lines) else ""
-                reasons[reason.split(":")[-1].strip().split(" ")[0] if reason else "(read)"] += 1
+                if not reason or reason.startswith("EXIT"):
+                    reason = "(refused by the reader)"
+                reasons[re.sub(r"[0-9]+", "N", reason.split(": ", 1)[-1])] += 1
             if outcome in BAD:
                 keep = out / f"{outcome}-m{i:05d}"
                 keep.mkdir()
@@ -168,8 +171,9 @@ def main():
 
     for outcome in ("refused", "failed", "ran") + BAD:
         print(f"{outcome:10} {counts[outcome]}")
-    print("most frequent refusal words:",
-          ", ".join(f"{r or '?'} {n}" for r, n in reasons.most_common(8)))
+    print("most frequent refusals:")
+    for reason, n in reasons.most_common(10):
+        print(f"  {n:6} {reason}")
     bad = sum(counts[o] for o in BAD)
     print(f"{sum(counts.values())} runs, {bad} bad")
     sys.exit(1 if bad else 0)
