@@ -452,6 +452,11 @@ class Validator {
         if (type(id).baseType != TypeEnum) {
           return fail("node %u (ENUM_OP): type %u is not an enumeration", idOf(n), id);
         }
+        // An enumeration value is its literal's symbol, which traces print.
+        if (l->value.id.index >= info_.n_symbols) {
+          return fail("node %u (ENUM_OP): literal symbol %u of %u", idOf(n), l->value.id.index,
+                      info_.n_symbols);
+        }
         return true;
       case STRING_OP: {
         if (!constantCell(n, id)) return false;
@@ -877,6 +882,11 @@ class Validator {
       return fail("process definition %u: its state list holds something other than states", def);
     }
     if (!firstVisit(s, kStmt)) return true;
+    // A state's id is the symbol of its name, which traces print.
+    if (s->value.id.index >= info_.n_symbols) {
+      return fail("node %u (NAMED_STATE_STATEMENT): state symbol %u of %u", idOf(s),
+                  s->value.id.index, info_.n_symbols);
+    }
     const AST_Node* declarations = node(s->left);
     const AST_Node* dcl = node(s->right);
     if (!ownVariable(s, declarations) || !decls(s, declarations)) return false;
@@ -891,7 +901,8 @@ class Validator {
       const AST_Node* pair = node(t->left);
       if (pair == nullptr) return fail("node %u (%s): no condition node", idOf(t), opName(t));
       const uint32_t reached = pair->value.id.index;
-      if (reached >= info_.n_AST || node(reached)->op != NAMED_STATE_STATEMENT) {
+      if (reached >= info_.n_AST || node(reached)->op != NAMED_STATE_STATEMENT ||
+          node(reached)->value.id.index >= info_.n_symbols) {
         return fail("node %u (%s): the reached state is not a state node", idOf(t), opName(t));
       }
       if (t->op == ON_OP) {

@@ -144,6 +144,12 @@ TEST(Validate, EachDamageIsRefusedWithWhereAndWhat) {
          p.RAMprogram[transition.left].value.id.index = 0;
        },
        "reached state"},
+      {"state named by no symbol",
+       [](Program& p, const Sample& s) {
+         const AST_Node& states = p.RAMprogram[p.processDefinitionTable[s.child].states];
+         p.RAMprogram[states.left].value.id.index = p.infoProg->n_symbols;
+       },
+       "state symbol"},
       {"definition that is its own sub-process",
        [](Program& p, const Sample& s) {
          const AST_Node& subs = p.RAMprogram[p.processDefinitionTable[s.parent].subProcesses];
