@@ -29,9 +29,9 @@ inline constexpr uint32_t kSpareNodes = 1000;
 // User function calls that may run nested in one another; one more ends the
 // run with "Stack overflow". The host's stack is watched as well: nested
 // calls whose bodies nest deeply exhaust it long before that count, so a call
-// that finds more than half of it used (kStackShare) fails the same way.
-inline constexpr uint32_t kMaxCallDepth = 1000;
-inline constexpr uint32_t kStackShare = 2;
+// that finds more than three quarters of it used fails the same way (the
+// last quarter is room for one body nested as deep as a program may nest).
+inline constexpr uint32_t kMaxCallDepth = 500;
 
 using PrintCallback = void (*)(InterpEnv* env, uint8_t c);
 // Ends the run; line 0 means no source line (a failure).

@@ -74,7 +74,7 @@ std::unique_ptr<InterpEnv> interp_create() {
   env->data->localVariableDataTable =
       MEM_ALLOC(ValueCell, kMaxLocalData, "env->data->localVariableDataTable");
   env->ctx->startPid = 0;
-  env->ctx->stackBudget = hostStackBytes() / kStackShare;
+  env->ctx->stackBudget = hostStackBytes() / 4 * 3;
   forgetKnownFields(*env->ctx);
   interpStack_init(env.get());
   InterpEnv* e = env.get();

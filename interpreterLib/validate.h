@@ -22,7 +22,7 @@
 
 // The deepest chain of child nodes the evaluator may recurse through (list
 // cells that follow one another are walked in a loop and do not count).
-inline constexpr uint32_t kMaxNestingDepth = 2000;
+inline constexpr uint32_t kMaxNestingDepth = 1000;
 
 // True when the program is fit to run; otherwise false, with one line in
 // `why` (NUL-terminated, without a newline) saying what is wrong and where:
