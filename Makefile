@@ -4,7 +4,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
 GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 
-.PHONY: all build test sanitize run bench clean docs
+.PHONY: all build test sanitize release run bench clean docs
 
 # The bundled example: a traffic light run for one simulated second, traced.
 run: build
@@ -21,7 +21,7 @@ docs: $(BUILD_DIR)/CMakeCache.txt
 all: build
 
 $(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVA_WERROR=ON
 
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -30,11 +30,22 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 $(SANITIZE_DIR)/CMakeCache.txt:
-	cmake -S . -B $(SANITIZE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
+	cmake -S . -B $(SANITIZE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON \
+	    -DKOVA_WERROR=ON
 
 sanitize: $(SANITIZE_DIR)/CMakeCache.txt
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
+# Fully optimised builds with both compilers, warning-free, suite included.
+release:
+	for cxx in g++ clang++; do \
+	  dir=build-release-$$cxx; \
+	  cmake -S . -B $$dir -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release -DKOVA_WERROR=ON \
+	      -DCMAKE_CXX_COMPILER=$$cxx && \
+	  cmake --build $$dir -j $(JOBS) && \
+	  ctest --test-dir $$dir --output-on-failure -j $(JOBS) || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-release-g++ build-release-clang++

@@ -15,6 +15,10 @@ namespace {
 
 }  // namespace
 
+void Locals_idFailure(InterpEnv* env, const char* text) {
+  localsOverflow(env, text);
+}
+
 TaggedValue* LocalVariable_declare(InterpEnv* env, uint32_t typeId) {
   auto& count = env->ctx->localVarsIndexes.count;
   if (count.variables >= kMaxLocalVariables || count.variablesData >= kMaxLocalData) {

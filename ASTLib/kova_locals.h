@@ -9,8 +9,10 @@
 // relative to `base.processStaticVariables` (statics).
 //
 // A table that is full ends the run through env_failure with
-// "Local variables stack overflow" or "Local variables data stack overflow";
-// a violated "requires" below is an internal assertion.
+// "Local variables stack overflow" or "Local variables data stack overflow".
+// An id that names no entry of its scope (the program file is proven sound
+// when it is loaded, but which locals exist is only known while running)
+// ends the run the same way with the violated condition as its text.
 #pragma once
 
 #include <cstdint>
@@ -33,19 +35,26 @@ void LocalConstant_define(InterpEnv* env, const AST_Node* declaration);
 void LocalConstant_incrCount(InterpEnv* env);
 void LocalConstant_decrCount(InterpEnv* env);
 
+// Ends the run through env_failure with `text` (a host whose exit callback
+// returns leaves nothing sensible to hand out: the process stops).
+[[noreturn, gnu::cold]] void Locals_idFailure(InterpEnv* env, const char* text);
+
 // Requires variableId < count.variables - base.variables.
 inline TaggedValue* LocalVariable_getRelativeScopeValue(InterpEnv* env, uint32_t variableId) {
   const LocalVarsIndexes& idx = env->ctx->localVarsIndexes;
-  KOVA_ASSERT(variableId < idx.count.variables - idx.base.variables,
-              "variableId < (env->ctx->localVarsIndexes.count.variables - "
-              "env->ctx->localVarsIndexes.base.variables)");
+  if (variableId >= idx.count.variables - idx.base.variables) [[unlikely]] {
+    Locals_idFailure(env,
+                     "variableId < (env->ctx->localVarsIndexes.count.variables - "
+                     "env->ctx->localVarsIndexes.base.variables)\n");
+  }
   return &env->data->localVariableTable[idx.base.variables + variableId];
 }
 
 // Constant ids are absolute positions.
 inline TaggedValue* LocalConstant_getValue(InterpEnv* env, uint32_t constantId) {
-  KOVA_ASSERT(constantId < env->ctx->localVarsIndexes.count.constants,
-              "constantId < env->ctx->localVarsIndexes.count.constants");
+  if (constantId >= env->ctx->localVarsIndexes.count.constants) [[unlikely]] {
+    Locals_idFailure(env, "constantId < env->ctx->localVarsIndexes.count.constants\n");
+  }
   return &env->data->localConstantTable[constantId];
 }
 
@@ -53,10 +62,12 @@ inline TaggedValue* LocalConstant_getValue(InterpEnv* env, uint32_t constantId) 
 // Requires staticVarId < n_processStaticVariables - base.processStaticVariables.
 inline TaggedValue* StaticVaraible_getRelativeScopeValue(InterpEnv* env, uint32_t staticVarId) {
   const uint32_t base = env->ctx->localVarsIndexes.base.processStaticVariables;
-  KOVA_ASSERT(
-      base != NO_ID && staticVarId < env->program->infoProg->n_processStaticVariables - base,
-      "staticVarId < (env->program->infoProg->n_processStaticVariables - "
-      "env->ctx->localVarsIndexes.base.processStaticVariables)");
+  if (base == NO_ID || staticVarId >= env->program->infoProg->n_processStaticVariables - base)
+      [[unlikely]] {
+    Locals_idFailure(env,
+                     "staticVarId < (env->program->infoProg->n_processStaticVariables - "
+                     "env->ctx->localVarsIndexes.base.processStaticVariables)\n");
+  }
   return &env->program->processStaticVariableTable[base + staticVarId];
 }
 

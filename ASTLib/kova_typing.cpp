@@ -19,6 +19,28 @@ const char* const kBuiltinTypeNames[kBuiltinTypeCount] = {
 
 namespace {
 
+ValueFaultHandler valueFaultHandler = nullptr;
+
+// False after reporting a value the read cannot take.
+bool valueHolds(bool holds, const char* text, const char* file, unsigned line,
+                const char* function) {
+  if (holds) [[likely]]
+    return true;
+  if (valueFaultHandler == nullptr) kova_assertFail(text, file, line, function);
+  valueFaultHandler(text);
+  return false;
+}
+
+}  // namespace
+
+#define VALUE_CHECK(cond, text) valueHolds((cond), (text), __FILE__, __LINE__, __func__)
+
+void kova_onValueFault(ValueFaultHandler handler) {
+  valueFaultHandler = handler;
+}
+
+namespace {
+
 constexpr size_t kIntTypeCount = TypeTime + 1;
 
 // Signed types count their value bits without the sign.
@@ -184,7 +206,10 @@ uint64_t f64ToInteger(double value, uint32_t intTypeId) {
 
 uint64_t primTypeToInteger(TaggedValue from, uint32_t toType, uint32_t* convRes) {
   KOVA_ASSERT(convRes != nullptr, "convRes != ((void *)0)");
-  KOVA_ASSERT(from.value != nullptr, "from.value != ((void *)0)");
+  if (!VALUE_CHECK(from.value != nullptr, "from.value != ((void *)0)")) {
+    *convRes = kIcrNotPrimType;
+    return 0;
+  }
   KOVA_ASSERT(isIntType(toType), "target type is supposed to be an integer type");
   const uint32_t typeId = from.typeId;
   if (typeId <= TypeTime && (typeId & 1u) == 0) {
@@ -264,64 +289,80 @@ uint32_t primTypeToSInt64(TaggedValue from, int64_t* to) {
 uint8_t TaggedValue_asUInt8(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   uint8_t res = 0;
-  KOVA_ASSERT(primTypeToUInt8(val, &res) & expectedConvRes,
-              "primTypeToUInt8(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToUInt8(val, &res) & expectedConvRes,
+                   "primTypeToUInt8(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 int8_t TaggedValue_asSInt8(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   int8_t res = 0;
-  KOVA_ASSERT(primTypeToSInt8(val, &res) & expectedConvRes,
-              "primTypeToSInt8(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToSInt8(val, &res) & expectedConvRes,
+                   "primTypeToSInt8(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 uint16_t TaggedValue_asUInt16(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   uint16_t res = 0;
-  KOVA_ASSERT(primTypeToUInt16(val, &res) & expectedConvRes,
-              "primTypeToUInt16(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToUInt16(val, &res) & expectedConvRes,
+                   "primTypeToUInt16(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 int16_t TaggedValue_asSInt16(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   int16_t res = 0;
-  KOVA_ASSERT(primTypeToSInt16(val, &res) & expectedConvRes,
-              "primTypeToSInt16(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToSInt16(val, &res) & expectedConvRes,
+                   "primTypeToSInt16(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 uint32_t TaggedValue_asUInt32(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   uint32_t res = 0;
-  KOVA_ASSERT(primTypeToUInt32(val, &res) & expectedConvRes,
-              "primTypeToUInt32(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToUInt32(val, &res) & expectedConvRes,
+                   "primTypeToUInt32(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 int32_t TaggedValue_asSInt32(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   int32_t res = 0;
-  KOVA_ASSERT(primTypeToSInt32(val, &res) & expectedConvRes,
-              "primTypeToSInt32(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToSInt32(val, &res) & expectedConvRes,
+                   "primTypeToSInt32(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 uint64_t TaggedValue_asUInt64(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   uint64_t res = 0;
-  KOVA_ASSERT(primTypeToUInt64(val, &res) & expectedConvRes,
-              "primTypeToUInt64(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToUInt64(val, &res) & expectedConvRes,
+                   "primTypeToUInt64(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
 int64_t TaggedValue_asSInt64(TaggedValue val, uint32_t expectedConvRes) {
   KOVA_ASSERT(expectedConvRes != 0, "expectedConvRes != 0");
   int64_t res = 0;
-  KOVA_ASSERT(primTypeToSInt64(val, &res) & expectedConvRes,
-              "primTypeToSInt64(val, &res) & expectedConvRes");
+  if (!VALUE_CHECK(primTypeToSInt64(val, &res) & expectedConvRes,
+                   "primTypeToSInt64(val, &res) & expectedConvRes")) {
+    return 0;
+  }
   return res;
 }
 
@@ -329,7 +370,9 @@ bool TaggedValue_asBoolean(TaggedValue val, uint32_t expectedConvResult) {
   KOVA_ASSERT((expectedConvResult == CONV_EXACT) || (expectedConvResult == CONV_ANY_PRIM),
               "(expectedConvResult == (0x0001)) || (expectedConvResult == (0x00FF))");
   if (val.typeId == TypeBoolean) return val.value->boolean != 0;
-  KOVA_ASSERT(expectedConvResult != CONV_EXACT, "expectedConvResult != (0x0001)");
+  if (!VALUE_CHECK(expectedConvResult != CONV_EXACT, "expectedConvResult != (0x0001)")) {
+    return false;
+  }
   if (val.typeId == TypeF32) return val.value->f32 != 0.0f;
   if (val.typeId == TypeF64) return val.value->f64 != 0.0;
   // Any integer, negative ones included, is true when non-zero.
@@ -340,14 +383,16 @@ float TaggedValue_asF32(TaggedValue val, uint32_t expectedConvResult) {
   KOVA_ASSERT((expectedConvResult == CONV_EXACT) || (expectedConvResult == CONV_ANY_PRIM),
               "(expectedConvResult == (0x0001)) || (expectedConvResult == (0x00FF))");
   if (val.typeId == TypeF32) return val.value->f32;
-  KOVA_ASSERT(expectedConvResult != CONV_EXACT, "expectedConvResult != (0x0001)");
+  if (!VALUE_CHECK(expectedConvResult != CONV_EXACT, "expectedConvResult != (0x0001)")) return 0;
   if (val.typeId == TypeBoolean) return val.value->boolean != 0 ? 1.0f : 0.0f;
   if (val.typeId == TypeF64) return static_cast<float>(val.value->f64);
   const bool integer = isIntType(val.typeId);
   if (integer && isSignedIntType(val.typeId)) {
     return static_cast<float>(TaggedValue_asSInt64(val, CONV_WIDEN));
   }
-  KOVA_ASSERT(integer && isUnsignedIntType(val.typeId), "isUnsignedIntType(val.typeId)");
+  if (!VALUE_CHECK(integer && isUnsignedIntType(val.typeId), "isUnsignedIntType(val.typeId)")) {
+    return 0;
+  }
   return static_cast<float>(TaggedValue_asUInt64(val, CONV_WIDEN));
 }
 
@@ -355,14 +400,16 @@ double TaggedValue_asF64(TaggedValue val, uint32_t expectedConvResult) {
   KOVA_ASSERT((expectedConvResult == CONV_EXACT) || (expectedConvResult == CONV_ANY_PRIM),
               "(expectedConvResult == (0x0001)) || (expectedConvResult == (0x00FF))");
   if (val.typeId == TypeF64) return val.value->f64;
-  KOVA_ASSERT(expectedConvResult != CONV_EXACT, "expectedConvResult != (0x0001)");
+  if (!VALUE_CHECK(expectedConvResult != CONV_EXACT, "expectedConvResult != (0x0001)")) return 0;
   if (val.typeId == TypeBoolean) return val.value->boolean != 0 ? 1.0 : 0.0;
   if (val.typeId == TypeF32) return static_cast<double>(val.value->f32);
   const bool integer = isIntType(val.typeId);
   if (integer && isSignedIntType(val.typeId)) {
     return static_cast<double>(TaggedValue_asSInt64(val, CONV_WIDEN));
   }
-  KOVA_ASSERT(integer && isUnsignedIntType(val.typeId), "isUnsignedIntType(val.typeId)");
+  if (!VALUE_CHECK(integer && isUnsignedIntType(val.typeId), "isUnsignedIntType(val.typeId)")) {
+    return 0;
+  }
   return static_cast<double>(TaggedValue_asUInt64(val, CONV_WIDEN));
 }
 

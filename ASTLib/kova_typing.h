@@ -85,6 +85,14 @@ struct TaggedValue {
   uint32_t globalId;  // NO_ID unless `value` points into a global variable
 };
 
+// A value whose type a guarded read (TaggedValue_as*, primTypeToInteger)
+// cannot take. The compiler never lets one through; a hostile program file
+// can. With a handler installed (the interpreter installs one for the
+// program it runs) the handler ends the run in order and, should it return,
+// the read gives 0; without one it is an assertion failure.
+using ValueFaultHandler = void (*)(const char* text);
+void kova_onValueFault(ValueFaultHandler handler);
+
 // What statements and calls without a result return.
 inline constexpr TaggedValue kEmptyValue{nullptr, TypeVoid, NO_ID};
 

@@ -1,5 +1,6 @@
 #include "ASTLib/memory.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,11 @@ void memory_allocFailure(const char* fileName, const char* functionName, unsigne
   memory_debug(fileName, functionName, line, variableName);
   std::fflush(stdout);
   std::exit(kMemoryErrorStatus);
+}
+
+void memory_checkErrno(int error, const char* fileName, const char* functionName, unsigned line,
+                       const char* variableName) {
+  if (error == ENOMEM) memory_allocFailure(fileName, functionName, line, variableName);
 }
 
 void memory_installNewHandler() {

@@ -28,6 +28,11 @@ void* memory_realloc(void* var, size_t oldCount, size_t newCount, size_t size, c
 [[noreturn]] void memory_allocFailure(const char* fileName, const char* functionName, unsigned line,
                                       const char* variableName);
 
+// For a library call that failed with `error` (an errno value): ENOMEM ends
+// the process like memory_alloc does; any other error is the caller's.
+void memory_checkErrno(int error, const char* fileName, const char* functionName, unsigned line,
+                       const char* variableName);
+
 // Makes operator new failures end like memory_alloc failures.
 void memory_installNewHandler();
 

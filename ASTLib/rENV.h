@@ -8,6 +8,7 @@
 // except loading.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -25,6 +26,12 @@ inline constexpr uint32_t kMaxLocalData = 3200;
 inline constexpr uint32_t kStackCells = 3200;
 // Nodes left free after a loaded program for what the console compiles.
 inline constexpr uint32_t kSpareNodes = 1000;
+// User function calls that may run nested in one another; one more ends the
+// run with "Stack overflow". The host's stack is watched as well: nested
+// calls whose bodies nest deeply exhaust it long before that count, so a call
+// that finds more than three quarters of it used fails the same way (the
+// last quarter is room for one body nested as deep as a program may nest).
+inline constexpr uint32_t kMaxCallDepth = 500;
 
 using PrintCallback = void (*)(InterpEnv* env, uint8_t c);
 // Ends the run; line 0 means no source line (a failure).
@@ -81,6 +88,11 @@ struct LocalVarsCounts {
 };
 
 struct Context {
+  Context() = default;
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  ~Context();  // stops reporting value faults to this environment (rEnv.h)
+
   // Time base (rEnv.h).
   uint64_t localTime = 0;
   uint64_t absoluteTime = 0;
@@ -132,6 +144,10 @@ struct Context {
   bool initialized = false;
   TaggedValue systemValue = kEmptyValue;     // the global variable "system"
   TaggedValue processesValue = kEmptyValue;  // its `processes` field
+  uint32_t processInstanceTypeId = NO_ID;    // the type "Process_Instance"
+  uint32_t callDepth = 0;                    // user functions running, nested
+  uintptr_t stackBase = 0;                   // host stack address of the outermost call
+  size_t stackBudget = 0;                    // bytes of host stack calls may use
 
   // Cell offsets and type ids of the known fields (NO_ID: not looked up yet).
   uint32_t knownFieldOffset[kKnownFieldCount];

@@ -1,6 +1,7 @@
 #include "ASTLib/rEnv.h"
 
 #include <cstdio>
+#include <string>
 
 #include "ASTLib/default_callback.h"
 #include "ASTLib/kova_assert.h"
@@ -222,14 +223,45 @@ int64_t absolute_to_local_duration(const InterpEnv* env, int64_t a) {
                  divRoundClosest(wrapAdd(wrapMul(r, ppm), env->ctx->driftRemainder), 1000000));
 }
 
+bool env_timeFits(InterpEnv* env, uint64_t time, uint64_t duration) {
+  if (time <= kMaxTime && duration <= kMaxTime - time) return true;
+  env_failure(env, "Time overflow\n");
+  return false;
+}
+
 void env_addTime(InterpEnv* env, uint64_t localDuration) {
   Context& ctx = *env->ctx;
+  if (!env_timeFits(env, ctx.localTime, localDuration)) return;
   ctx.localTime += localDuration;
   ctx.absoluteTime += static_cast<uint64_t>(local_to_absolute_duration(
       env, static_cast<int64_t>(localDuration), ctx.driftRemainder, &ctx.driftRemainder));
 }
 
 // ---------------------------------------------------------------- failure
+
+namespace {
+
+InterpEnv* valueFaultEnv = nullptr;
+const Context* valueFaultContext = nullptr;
+
+void onValueFault(const char* text) {
+  std::string message = "Wrong value type: ";
+  message += text;
+  message += '\n';
+  env_failure(valueFaultEnv, message.c_str());
+}
+
+}  // namespace
+
+void env_reportValueFaults(InterpEnv* env) {
+  valueFaultEnv = env;
+  valueFaultContext = env != nullptr ? env->ctx.get() : nullptr;
+  kova_onValueFault(env != nullptr ? onValueFault : nullptr);
+}
+
+Context::~Context() {
+  if (valueFaultContext == this) env_reportValueFaults(nullptr);
+}
 
 void env_failure(InterpEnv* env, const char* message) {
   std::fputs(message, stdout);

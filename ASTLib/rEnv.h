@@ -50,8 +50,19 @@ bool env_has_no_callbacks(const InterpEnv* env);
 bool env_is_quiet(const InterpEnv* env);
 
 // Time base.
+//
+// Times and durations stay below 2^63 ps (about 106 days): pending
+// activations are signed offsets from now and the drift arithmetic is
+// signed, so a clock or an activation past kMaxTime would wrap and the
+// scheduler would serve the same instant for ever. Reaching past it ends the
+// run with "Time overflow\n".
+inline constexpr uint64_t kMaxTime = 0x7FFFFFFFFFFFFFFFull;
+// True when `time` + `duration` stays within kMaxTime; otherwise reports the
+// failure and gives false.
+bool env_timeFits(InterpEnv* env, uint64_t time, uint64_t duration);
 uint64_t env_getLocalTime(InterpEnv* env);  // local time + local time offset
 uint64_t env_getAbsoluteTime(InterpEnv* env);
+// Adds to both clocks (converted by the drift); nothing when it does not fit.
 void env_addTime(InterpEnv* env, uint64_t localDuration);
 int64_t local_to_absolute_duration(const InterpEnv* env, int64_t d, int64_t remainder,
                                    int64_t* remainderOut);
@@ -64,6 +75,11 @@ int64_t env_getPpm(const InterpEnv* env);
 // then calls the exit callback with line 0 and status 1. Returns only if that
 // callback does. interp_failure formats its message and ends here.
 void env_failure(InterpEnv* env, const char* message);
+
+// From now on a value that a guarded read cannot take (kova_typing.h) ends
+// the run of `env` through env_failure with "Wrong value type: <check>\n";
+// null, or the end of that environment, goes back to assertion failures.
+void env_reportValueFaults(InterpEnv* env);
 
 // Reports a failed internal consistency check through the host's assert
 // callback. A callback acts only on a false condition, so a holding one is not

@@ -284,6 +284,7 @@ void file_variable_setup(InterpEnv* env, TaggedValue file, uint32_t variableId) 
   std::FILE* stream = std::fopen(path.data(), write ? "w" : "r");
   if (stream == nullptr) {
     const int error = errno;
+    memory_checkErrno(error, __FILE__, __func__, __LINE__, "FILE");
     std::printf("Error with file %s: %s", path.data(), std::strerror(error));
     return;
   }

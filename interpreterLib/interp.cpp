@@ -256,6 +256,14 @@ void runFunction(InterpEnv* env, uint32_t funcId, Bind bind) {
     ENV_CHECK(env, false, "funcId < env->program->infoProg->n_functions");
     return;
   }
+  Context& ctx = *env->ctx;
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (ctx.callDepth == 0) ctx.stackBase = frame;
+  if (ctx.callDepth >= kMaxCallDepth || ctx.stackBase - frame > ctx.stackBudget) [[unlikely]] {
+    interp_failure(env, "Stack overflow\n");
+    return;
+  }
+  ++ctx.callDepth;
   const FunctionRecord& function = program->functionTable[funcId];
   const LocalVarsIndexes saved = Variable_getCurrentLocalVarIndexes(env);
   const uint32_t bound = bind(AST_child(program, function.params));
@@ -264,6 +272,7 @@ void runFunction(InterpEnv* env, uint32_t funcId, Bind bind) {
   statement_execute(env, AST_child(program, function.body));
   interpStack_leaveCall(env, mark);
   Variable_restorePrevLocalVarIndexes(env, saved);
+  --ctx.callDepth;
 }
 
 }  // namespace

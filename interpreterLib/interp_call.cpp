@@ -78,10 +78,32 @@ TaggedValue adjustTime(const Call& c) {
   const TaggedValue d = c.arg(0);
   Context& ctx = *c.env->ctx;
   const uint64_t delta = d.value->u64;
+  // The clock may not move back past its origin.
+  if (delta > c.env->ctx->get_local_time_callback(c.env)) {
+    interp_failure(c.env, "Time overflow\n");
+    return d;
+  }
   ctx.localTimeOffset = static_cast<int64_t>(static_cast<uint64_t>(ctx.localTimeOffset) - delta);
   ctx.sched_now -= delta;
   ctx.until_time -= delta;
   return d;
+}
+
+// Code 4: the offset and the field's type come from the program file, the
+// structure from whatever the object evaluated to; the field must lie inside.
+TaggedValue fieldValue(const Call& c) {
+  InterpEnv* env = c.env;
+  const Program* program = env->program.get();
+  const TaggedValue object = c.object();
+  const uint32_t offset = AST_getCustomFldOffsetId(program, c.node);
+  const uint32_t nType = program->infoProg->n_type;
+  if (object.typeId >= nType || c.resultType() >= nType ||
+      uint64_t{offset} + program->typeTable[c.resultType()].storageSize >
+          program->typeTable[object.typeId].storageSize) [[unlikely]] {
+    interp_failure(env, "Field at cell %u outside its structure\n", offset);
+    return kEmptyValue;
+  }
+  return field_get(env, object, c.resultType(), offset);
 }
 
 TaggedValue retag(TaggedValue v, uint32_t typeId) {
@@ -104,8 +126,7 @@ TaggedValue interp_executeCall(InterpEnv* env, const AST_Node* node) {
     case kCallFunctionCustom:
       function_executeCall(env, AST_getCustomFuncId(program, node), c.args);
       return kNoValue;
-    case kCallFieldCustom:
-      return field_get(env, c.object(), c.resultType(), AST_getCustomFldOffsetId(program, node));
+    case kCallFieldCustom: return fieldValue(c);
     case kCallSubProcess:
       return process_subProcessCall(env, AST_getCallSubProcId(program, node), c.args);
 

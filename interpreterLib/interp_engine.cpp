@@ -1,5 +1,8 @@
 #include "interpreterLib/interp_engine.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +15,7 @@
 #include "interpreterLib/interp_error.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/read.h"
+#include "interpreterLib/validate.h"
 
 namespace {
 
@@ -48,6 +52,14 @@ bool fieldIsNamed(const Program* program, const AST_Node* field, const char* nam
   return std::strcmp(Symbol_getName(program, AST_getStructFieldSymId(program, field)), name) == 0;
 }
 
+// The host's stack size; an unlimited one counts as 64 MiB.
+size_t hostStackBytes() {
+  constexpr size_t kUnlimited = size_t{64} << 20;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+  return std::min<size_t>(limit.rlim_cur, kUnlimited);
+}
+
 }  // namespace
 
 std::unique_ptr<InterpEnv> interp_create() {
@@ -62,6 +74,7 @@ std::unique_ptr<InterpEnv> interp_create() {
   env->data->localVariableDataTable =
       MEM_ALLOC(ValueCell, kMaxLocalData, "env->data->localVariableDataTable");
   env->ctx->startPid = 0;
+  env->ctx->stackBudget = hostStackBytes() / 4 * 3;
   forgetKnownFields(*env->ctx);
   interpStack_init(env.get());
   InterpEnv* e = env.get();
@@ -140,6 +153,8 @@ void context_init_program(InterpEnv* env) {
   Context& ctx = *env->ctx;
   const InfoProg& info = *program->infoProg;
   forgetKnownFields(ctx);
+  ctx.processInstanceTypeId = interp_getTypeID(env, "Process_Instance");
+  ctx.callDepth = 0;
 
   // The system: FIFO by default, one processes entry per top-level instance.
   const TaggedValue system = system_getValue(env);
@@ -184,12 +199,31 @@ void context_init_program(InterpEnv* env) {
   }
 }
 
-int interp_load(InterpEnv* env, const char* path) {
-  const int result = readBinary_AST(env, env->program.get(), env->program->dbg.get(), path);
-  if (result != 0) return result;
+namespace {
+
+// Nothing is initialised from a program that the validator refuses.
+int validateAndInit(InterpEnv* env, int readResult) {
+  if (readResult != 0) return readResult;
+  char why[256];
+  if (!validate_program(env->program.get(), why, sizeof why)) {
+    interp_failure(env, "invalid Kova AST file !\n%s\n", why);
+    return kLoadInvalidProgram;
+  }
   context_init(env);
   context_init_program(env);
   return 0;
+}
+
+}  // namespace
+
+int interp_load(InterpEnv* env, const char* path) {
+  return validateAndInit(env,
+                         readBinary_AST(env, env->program.get(), env->program->dbg.get(), path));
+}
+
+int interp_load_stream(InterpEnv* env, FILE* stream) {
+  return validateAndInit(
+      env, readBinary_ASTStream(env, env->program.get(), env->program->dbg.get(), stream));
 }
 
 int interp_load_from_program(InterpEnv* env, std::unique_ptr<Program> program) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "ASTLib/known_fields.h"
@@ -21,9 +22,14 @@
 // tables, the evaluation stack and every default callback.
 std::unique_ptr<InterpEnv> interp_create();
 
-// Reads the program file and sets the context up for it; returns 0, or the
-// reader's failed step when the exit callback returns.
+// Reads the program file, proves it fit to run (validate.h) and sets the
+// context up for it; returns 0, or the reader's failed step when the exit
+// callback returns (kLoadInvalidProgram for a file the validator refused:
+// "invalid Kova AST file !\n" and one line saying what is wrong and where).
 int interp_load(InterpEnv* env, const char* path);
+// The same from a stream open at the start of a program file.
+int interp_load_stream(InterpEnv* env, FILE* stream);
+inline constexpr int kLoadInvalidProgram = 30;
 // The same for a program already built in memory (the environment takes it).
 int interp_load_from_program(InterpEnv* env, std::unique_ptr<Program> program);
 

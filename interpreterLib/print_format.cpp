@@ -278,19 +278,25 @@ void string_print_format(InterpEnv* env, const AST_Node* args) {
     } else if (c == '%') {
       if (++i >= length) break;
       const char conversion = static_cast<char>(charAt(env, format, i));
+      // `piece` is empty here: appending says so to the compiler, which
+      // otherwise sees a replacement of unknown overlap in an assignment.
       if (conversion == '%') {
-        piece = "%";
+        piece.push_back('%');
       } else if (isConversion(conversion) && values.remain()) {
         const TaggedValue v = values.next();
         char text[kFloatTextSize];
         if (numberText(conversion, v, text)) {
-          piece = conversion == 'c' ? std::string(1, text[0]) : std::string(text);
+          if (conversion == 'c') {
+            piece.push_back(text[0]);
+          } else {
+            piece.append(text);
+          }
         } else if (conversion == 'f') {
           if (v.typeId == TypeF32) piece.assign(text, sprint_float(text, v.value->f32));
           if (v.typeId == TypeF64) piece.assign(text, sprint_float(text, v.value->f64));
         } else if (conversion == 't') {
           sprint_time(text, v.value->u64);
-          piece = text;
+          piece.append(text);
         } else if (conversion == 's') {
           target.copyString(v);
         }

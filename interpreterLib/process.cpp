@@ -1,9 +1,12 @@
 #include "interpreterLib/process.h"
 
+#include <cstdlib>
+
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/interp.h"
 #include "interpreterLib/interp_engine.h"
+#include "interpreterLib/interp_error.h"
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/scheduler.h"
@@ -14,8 +17,28 @@ inline ValueCell& field(InterpEnv* env, TaggedValue instance, KnownField f) {
   return *interp_knownField(env, instance, f).value;
 }
 
+// The instance id indexes the per-instance callbacks; the program may have
+// written anything into it.
 uint32_t instanceIdOf(InterpEnv* env, TaggedValue instance) {
-  return field(env, instance, kField_Process_Instance_instance_id).u32;
+  const uint32_t id = field(env, instance, kField_Process_Instance_instance_id).u32;
+  if (id >= env->program->infoProg->n_processInstances) [[unlikely]] {
+    interp_failure(env, "Process instance id %u out of range\n", id);
+    std::abort();  // a host whose exit callback returns: no instance to report on
+  }
+  return id;
+}
+
+// The node of the instance's current state, which the program may also have
+// overwritten: anything but a state node ends the run.
+const AST_Node* currentState(InterpEnv* env, TaggedValue instance) {
+  const Program* program = env->program.get();
+  const uint32_t id = field(env, instance, kField_Process_Instance_state_ptr).u32;
+  if (id >= program->infoProg->n_AST || program->RAMprogram[id].op != NAMED_STATE_STATEMENT)
+      [[unlikely]] {
+    interp_failure(env, "Process state %u is not a state\n", id);
+    std::abort();
+  }
+  return &program->RAMprogram[id];
 }
 
 void reportState(InterpEnv* env, TaggedValue instance, uint32_t kind, uint32_t value) {
@@ -132,8 +155,7 @@ void process_executeCall(InterpEnv* env, uint32_t processDefinitionId, uint32_t 
   variableDeclareSelf(env, instance);
   variable_declareLocals(env, AST_child(program, def.localVars));
 
-  const AST_Node* state =
-      AST_child(program, field(env, instance, kField_Process_Instance_state_ptr).u32);
+  const AST_Node* state = currentState(env, instance);
   ValueCell& again = field(env, instance, kField_Process_Instance_continue);
   again.u64 = 1;
   while (again.boolean != 0) {
@@ -152,7 +174,7 @@ void process_executeCall(InterpEnv* env, uint32_t processDefinitionId, uint32_t 
       reportState(env, instance, kFsmEnteredState,
                   field(env, instance, kField_Process_Instance_process_state).u32);
     } else if (executeNamedStateTransitions(env, state, instance) != 0) {
-      state = AST_child(program, field(env, instance, kField_Process_Instance_state_ptr).u32);
+      state = currentState(env, instance);
       duration.u64 = 0;
     }
     statement_execute(env, AST_child(program, def.commonBlock));
@@ -172,7 +194,19 @@ void process_executeCall(InterpEnv* env, uint32_t processDefinitionId, uint32_t 
 TaggedValue process_subProcessCall(InterpEnv* env, uint32_t subIndex, const AST_Node* args) {
   const Program* program = env->program.get();
   const TaggedValue instance = *StaticVaraible_getRelativeScopeValue(env, subIndex);
+  // The static entry and the id the instance holds are the program's own
+  // data, which its code may have written.
+  if (instance.typeId != env->ctx->processInstanceTypeId) [[unlikely]] {
+    interp_failure(env, "Sub-process call on static variable %u, not a process instance\n",
+                   subIndex);
+    return kNoValue;
+  }
   const uint32_t id = instanceIdOf(env, instance);
+  if (id >= program->infoProg->n_processInstances) [[unlikely]] {
+    interp_failure(env, "Sub-process call on process instance %u of %u\n", id,
+                   program->infoProg->n_processInstances);
+    return kNoValue;
+  }
   const ProcessInstanceRecord& record = program->processInstanceTable[id];
   process_executeCall(env, record.definitionId, record.staticBase, args, instance);
   return kNoValue;

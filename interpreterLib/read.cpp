@@ -1,6 +1,7 @@
 #include "interpreterLib/read.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -108,10 +109,14 @@ int readBinary_AST(InterpEnv* env, Program* program, Dbg* dbg, const char* path)
   // 1. open
   FilePtr file(std::fopen(path, "rb"));
   if (!file) {
+    memory_checkErrno(errno, __FILE__, __func__, __LINE__, "FILE");
     interp_failure(env, "could not read input code file !\n");
     return 1;
   }
-  FILE* f = file.get();
+  return readBinary_ASTStream(env, program, dbg, file.get());
+}
+
+int readBinary_ASTStream(InterpEnv* env, Program* program, Dbg* dbg, FILE* f) {
   const uint64_t fileSize = fileSizeOf(f);
 
   // 2. header

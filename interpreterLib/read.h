@@ -22,6 +22,9 @@
 // Returns 0 on success, else the number of the step that failed.
 int readBinary_AST(InterpEnv* env, Program* program, Dbg* dbg, const char* path);
 
+// The same from a stream open for reading at its start; the caller closes it.
+int readBinary_ASTStream(InterpEnv* env, Program* program, Dbg* dbg, FILE* stream);
+
 // Reads count records of size bytes; a short read reports
 // "invalid Kova AST file !\n" and gives 0, else 1.
 int freadAndCheck(InterpEnv* env, void* buffer, size_t size, size_t count, FILE* stream);

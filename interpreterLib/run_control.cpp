@@ -99,6 +99,7 @@ void process_annotations(InterpEnv* env, const AST_Node* definitions, uint32_t* 
 int interp_init(InterpEnv* env) {
   Context& ctx = *env->ctx;
   Program* program = env->program.get();
+  env_reportValueFaults(env);
   expr_operatorsInit(env);
   initialValues(env);
   files_init(env);
@@ -135,10 +136,12 @@ int interp_init(InterpEnv* env) {
           interp_knownField(env, instance, kField_Process_Instance_period).value->u64;
       ValueCell& jitter = *interp_knownField(env, instance, kField_Process_Instance_jitter).value;
       if (jitter.u64 > period) jitter.u64 = period;
-      if (period != 0) {
+      const uint64_t offset =
+          interp_knownField(env, instance, kField_Process_Instance_offset).value->u64;
+      if (period != 0 && env_timeFits(env, period, jitter.u64) &&
+          env_timeFits(env, offset, jitter.u64)) {
         ValueCell first{};
-        first.u64 = interp_knownField(env, instance, kField_Process_Instance_offset).value->u64 +
-                    jitter.u64;
+        first.u64 = offset + jitter.u64;
         channel_push(env, nullptr,
                      interp_knownField(env, instance, kField_Process_Instance_next_activations),
                      &first);

@@ -8,6 +8,7 @@
 #include "interpreterLib/buffer.h"
 #include "interpreterLib/interp.h"
 #include "interpreterLib/interp_engine.h"
+#include "interpreterLib/interp_error.h"
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/run_control.h"
@@ -220,10 +221,18 @@ void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) 
   const uint64_t period = field(env, i, kField_Process_Instance_period).u64;
   ValueCell& jitter = field(env, i, kField_Process_Instance_jitter);
   if (jitter.u64 > period) jitter.u64 = period;
+  // base <= 0 and the jitter is at most the period: the next entry stays a
+  // valid offset as long as the period and the old jitter do.
+  if (!env_timeFits(env, period, jitter.u64) || !env_timeFits(env, 0, oldJitter)) return;
   ValueCell next{};
   next.u64 = period + jitter.u64 - oldJitter + static_cast<uint64_t>(base);
   const TaggedValue queue = activations(env, i);
-  KOVA_ASSERT(!queue_isFull(env, queue), "!queue_isFull(env, next_activation_queue)");
+  // The program may have made a triggered instance periodic while an entry
+  // was pending.
+  if (queue_isFull(env, queue)) {
+    interp_failure(env, "Too many pending activations\n");
+    return;
+  }
   channel_insert_sorted(env, nullptr, queue, &next);
 }
 

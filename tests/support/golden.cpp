@@ -3,7 +3,12 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
 
 #include "tests/support/test_host.h"
 
@@ -32,9 +37,20 @@ RunResult runKovaSource(const std::string& name, const std::string& source,
   return runKovaCommand(arguments + " " + path, input);
 }
 
+void keepAsSeed(const std::string& path) {
+  const char* dir = std::getenv("KOVA_SEED_DIR");
+  if (dir == nullptr) return;
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::create_directories(dir);
+  const std::string name = std::to_string(std::hash<std::string>{}(bytes)) + ".ast";
+  std::ofstream(std::filesystem::path(dir) / name, std::ios::binary) << bytes;
+}
+
 RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input) {
   const std::string path = tempPath("golden.ast");
   if (b.write(path) != 0) return {"program file not written", -1};
+  keepAsSeed(path);
   return runKovaCommand(arguments + " " + path, input);
 }
 

@@ -22,6 +22,9 @@ RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::st
 // temporary folder), with `input` on standard input.
 RunResult runKovaSource(const std::string& name, const std::string& source,
                         const std::string& arguments, const std::string& input = "");
+// With KOVA_SEED_DIR set, keeps a copy of the program file at `path` there,
+// named by its contents: the seeds of the loader's fuzz target.
+void keepAsSeed(const std::string& path);
 // Runs `kova <arguments>` as given.
 RunResult runKovaCommand(const std::string& arguments, const std::string& input = "");
 

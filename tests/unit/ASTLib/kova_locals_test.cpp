@@ -49,7 +49,20 @@ TEST_F(LocalsFixture, FunctionScopeSeesArgumentsFromZero) {
   // A reference shares the global's storage and keeps its id.
   EXPECT_EQ(result->value, env->program->globalVariableTable[g].value);
   EXPECT_EQ(result->globalId, g);
-  EXPECT_DEATH(LocalVariable_getRelativeScopeValue(env.get(), 3), "variableId <");
+  {
+    // An id past the scope ends the run in order, naming the condition.
+    TestHost host(env.get());
+    StdoutCapture out;
+    EXPECT_THROW(LocalVariable_getRelativeScopeValue(env.get(), 3), HostExit);
+    EXPECT_THROW(LocalConstant_getValue(env.get(), 0), HostExit);
+    EXPECT_THROW(StaticVaraible_getRelativeScopeValue(env.get(), 0), HostExit);
+    EXPECT_EQ(out.text(),
+              "variableId < (env->ctx->localVarsIndexes.count.variables - "
+              "env->ctx->localVarsIndexes.base.variables)\n"
+              "constantId < env->ctx->localVarsIndexes.count.constants\n"
+              "staticVarId < (env->program->infoProg->n_processStaticVariables - "
+              "env->ctx->localVarsIndexes.base.processStaticVariables)\n");
+  }
   Variable_restorePrevLocalVarIndexes(env.get(), saved);
   EXPECT_EQ(idx().base.variables, 0u);
   EXPECT_EQ(idx().count.variables, 1u);

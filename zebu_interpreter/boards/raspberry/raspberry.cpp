@@ -11,6 +11,7 @@
 
 #include "ASTLib/kova_assert.h"
 #include "ASTLib/kova_locals.h"
+#include "ASTLib/memory.h"
 #include "ASTLib/rAST.h"
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/files.h"
@@ -46,11 +47,24 @@ inline constexpr uint64_t kPsPerS = 1'000'000'000'000;
   std::exit(status);
 }
 
+}  // namespace
+
+// The regular expression library reports exhausted memory as an error code;
+// it ends the process like every other allocation failure.
+int regexMemoryCheck(int result) {
+  if (result == REG_ESPACE) memory_allocFailure(__FILE__, "regexMemoryCheck", __LINE__, "regex_t");
+  return result;
+}
+
+namespace {
+
 // A compiled extended regular expression, freed when it goes.
 class Pattern {
  public:
   explicit Pattern(const char* expression)
-      : compiled_(regcomp(&regex_, expression, REG_EXTENDED) == 0) {}
+      : result_(regcomp(&regex_, expression, REG_EXTENDED)), compiled_(result_ == 0) {
+    regexMemoryCheck(result_);
+  }
   Pattern(const Pattern&) = delete;
   Pattern& operator=(const Pattern&) = delete;
   ~Pattern() {
@@ -59,11 +73,12 @@ class Pattern {
   bool compiled() const { return compiled_; }
   // 0 on a match, REG_NOMATCH, or an error code.
   int search(const char* text, std::span<regmatch_t> matches) const {
-    return regexec(&regex_, text, matches.size(), matches.data(), 0);
+    return regexMemoryCheck(regexec(&regex_, text, matches.size(), matches.data(), 0));
   }
 
  private:
   regex_t regex_{};
+  int result_;
   bool compiled_;
 };
 

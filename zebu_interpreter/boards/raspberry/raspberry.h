@@ -59,6 +59,11 @@ uint64_t board_gettime(InterpEnv* env);
 // first. Below 1 ns it returns at once. A refused sleep is reported through
 // the assert callback.
 void board_delay(InterpEnv* env, uint64_t duration_ps);
+// `result` of regcomp or regexec as it is, except that REG_ESPACE (no memory)
+// ends the process with "Memory error" and status 10: a name must never go
+// unbound because the library could not allocate.
+int regexMemoryCheck(int result);
+
 // Called once on every exit path: closes the I2C, serial, CAN and UDP ports;
 // pins keep their last state.
 void board_exit(InterpEnv* env, uint32_t line, uint8_t code);

@@ -1,0 +1,31 @@
+// Program files found by fuzzing and mutation that once crashed or aborted
+// kova: each now ends in order, refused with its reason or ended by a
+// run-time failure message.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/golden.h"
+
+using namespace kova_test;
+
+TEST(HostileFiles, EndInOrder) {
+  const struct {
+    const char* file;
+    const char* out;
+  } cases[] = {
+      {"instance_description_not_a_list.ast",
+       "setup \ninvalid Kova AST file !\n"
+       "node 191 (PROCESS_INSTANCE_NODE): a description that is not a list\nEXIT (1) AT 0 (0)\n"},
+      {"exit_code_of_wrong_type.ast",
+       "setup \nQuiet mode enabled\n"
+       "Wrong value type: primTypeToUInt8(val, &res) & expectedConvRes\n"
+       "EXIT (1) AT 5ms (5000000000)\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r =
+        runKovaCommand(std::string("-q -z -t 200 ") + KOVA_REGRESSIONS + "/" + c.file);
+    EXPECT_EQ(r.out, c.out) << c.file;
+    EXPECT_EQ(r.status, 1) << c.file;
+  }
+}
