@@ -20,7 +20,8 @@ constexpr const char* kEnd = "<!-- end of the built-in calls -->\n";
 
 std::string objectName(const Program* program, const ObjType& o) {
   switch (o.category) {
-    case TypeType: return "`" + std::string(Type_getName(program, o.typeId)) + "` (the type)";
+    case TypeType:
+      return std::string("`").append(Type_getName(program, o.typeId)).append("` (the type)");
     case TypeInputOutput: return "`IO`";
     case TypeIterator: return "an iterator";
     case TypeArray:
@@ -35,7 +36,9 @@ std::string signatures(const Program* program, const SntrList& sntrs, const ObjT
   for (uint32_t i = 0; i < sntrs.n; ++i) {
     if (i > 0) text += ", ";
     const uint32_t objType = o.category == TypeType ? o.typeId : NO_ID;
-    text += "`" + allocSntrDesc(program, sntrs.list[i], objType, o.category) + "`";
+    text += '`';
+    text += allocSntrDesc(program, sntrs.list[i], objType, o.category);
+    text += '`';
   }
   return text;
 }

@@ -89,7 +89,7 @@ TEST_F(BufferTest, ChannelScripts) {
   std::vector<uint32_t> ids;
   for (bool stack : {false, true})
     for (uint32_t elem : {uint32_t{TypeUInt8}, pair})
-      ids.push_back(b.global("c" + std::to_string(ids.size()),
+      ids.push_back(b.global(std::string("c").append(std::to_string(ids.size())),
                              stack ? b.stackType(elem, 2) : b.queueType(elem, 3)));
   const uint32_t guard = b.global("guard", TypeUInt64, {0xA5A5});
   load();
@@ -150,7 +150,7 @@ TEST_F(BufferTest, SortedInsertion) {
   };
   std::vector<uint32_t> ids;
   for (const auto& c : cases)
-    ids.push_back(b.global("c" + std::to_string(ids.size()),
+    ids.push_back(b.global(std::string("c").append(std::to_string(ids.size())),
                            c.stack ? b.stackType(c.element, 4) : b.queueType(c.element, 4)));
   load();
   for (size_t k = 0; k < std::size(cases); ++k) {

@@ -72,7 +72,7 @@ TEST_F(IteratorTest, RemovingDuringTheLoop) {
   std::vector<std::pair<uint32_t, N>> loops;  // the channel and its loop
   for (const auto& c : cases) {
     const uint32_t type = c.stack ? b.stackType(TypeUInt8, 4) : b.queueType(TypeUInt8, 4);
-    const uint32_t g = b.global("c" + std::to_string(loops.size()), type);
+    const uint32_t g = b.global(std::string("c").append(std::to_string(loops.size())), type);
     N removing = b.boolean(false);
     for (uint64_t v : c.removed)
       removing = b.logic(OR_OP, removing,

@@ -25,7 +25,8 @@ struct PrintTest : InterpFixture {
 
   // A global of `type` holding `cells`.
   N value(uint32_t type, std::vector<uint64_t> cells) {
-    return b.gvar(b.global("g" + std::to_string(next++), type, std::move(cells)));
+    return b.gvar(
+        b.global(std::string("g").append(std::to_string(next++)), type, std::move(cells)));
   }
   std::string run(N call) {
     host->printed.clear();
@@ -39,7 +40,7 @@ struct PrintTest : InterpFixture {
   }
   // A uint8 array filled with '#', so that untouched cells show.
   uint32_t filledArray(uint32_t size) {
-    return b.global("a" + std::to_string(next++), b.arrayType(TypeUInt8, size),
+    return b.global(std::string("a").append(std::to_string(next++)), b.arrayType(TypeUInt8, size),
                     std::vector<uint64_t>(size, '#'));
   }
   // The characters of a uint8 array's cells, or of a channel's elements.

@@ -29,7 +29,9 @@ const auto warn = [](const std::string& text) { return "[WARNING] " + text; };
 // loaded into an interpreter, and a front end attached to it.
 class Typing : public ::testing::Test {
  protected:
-  N var(uint32_t type) { return b.gvar(b.global("g" + std::to_string(++globals), type)); }
+  N var(uint32_t type) {
+    return b.gvar(b.global(std::string("g").append(std::to_string(++globals)), type));
+  }
   N n(int64_t v) { return b.integer(v); }
   N lit(const std::string& text) {
     numerics.push_back(text);

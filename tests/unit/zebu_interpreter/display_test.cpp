@@ -68,7 +68,8 @@ TEST_F(DisplayTest, Values) {
   };
   std::vector<uint32_t> globals;
   for (const Case& c : cases) {
-    globals.push_back(b.global("v" + std::to_string(globals.size()), c.type, c.cells));
+    globals.push_back(
+        b.global(std::string("v").append(std::to_string(globals.size())), c.type, c.cells));
   }
   load();
   for (size_t i = 0; i < globals.size(); ++i) {
