@@ -432,8 +432,8 @@ const char* TaggedValue_toString(const Program* program, TaggedValue val) {
     case TypeBoolean: return val.value->boolean == 1 ? "true" : "false";
     case TypeEnum: {
       // An enumeration value is its literal's symbol id; 0 marks no literal.
-      const uint32_t symId = val.value->u32;
-      return symId == 0 ? "NULL" : Symbol_getName(program, symId);
+      const char* name = Symbol_enumLiteralName(program, val.value->u32);
+      return name == nullptr ? "NULL" : name;
     }
     default: return nullptr;
   }

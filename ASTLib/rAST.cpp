@@ -405,6 +405,11 @@ const char* Symbol_getName(const Program* program, uint32_t symId) {
   return &program->dbg->symbolTable[offset];
 }
 
+const char* Symbol_enumLiteralName(const Program* program, uint32_t value) {
+  if (value == 0 || value >= program->infoProg->n_symbols) return nullptr;
+  return Symbol_getName(program, value);
+}
+
 namespace {
 const TypeRecord& typeRow(const Program* program, uint32_t typeId) {
   KOVA_ASSERT(typeId < program->infoProg->n_type, "typeId < program->infoProg->n_type");

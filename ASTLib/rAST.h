@@ -278,6 +278,9 @@ AST_Node* AST_getTypeDeclFields(const Program* program, const AST_Node* typeDecl
 // ---------------------------------------------------------------- tables
 
 const char* Symbol_getName(const Program* program, uint32_t symId);
+// The name of an enumeration value's literal, or null for 0 and for a value that
+// names no symbol (data from a file or a device can hold anything).
+const char* Symbol_enumLiteralName(const Program* program, uint32_t value);
 uint32_t Type_getSymId(const Program* program, uint32_t typeId);
 const char* Type_getName(const Program* program, uint32_t typeId);
 uint32_t Type_getBaseType(const Program* program, uint32_t typeId);

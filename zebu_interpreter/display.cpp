@@ -182,11 +182,10 @@ void display_value(InterpEnv* env, TaggedValue value) {
     case TypeF64: display_program("%f", c.f64); break;
     case TypeStructure: displayStructure(env, value, type, false); break;
     case TypeEnum:
-      if (c.u32 == 0) {
-        display_program("NULL");
+      if (const char* name = Symbol_enumLiteralName(program, c.u32)) {
+        display_program("%s.%s", Type_getName(program, value.typeId), name);
       } else {
-        display_program("%s.%s", Type_getName(program, value.typeId),
-                        Symbol_getName(program, c.u32));
+        display_program("NULL");
       }
       break;
     default: break;  // the literal and non-value types print nothing

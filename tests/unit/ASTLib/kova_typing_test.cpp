@@ -229,6 +229,7 @@ TEST(KovaTyping, TypeLookupsAndText) {
       {tv(TypeBoolean, 2), "false"},
       {tv(color, b.enumValue(color, "green")), "green"},
       {tv(color, 0), "NULL"},
+      {tv(color, 0xFFFFFFF0u), "NULL"},  // read from outside: names no symbol
       {tv(TypeUInt8, 1), nullptr},
   };
   for (const auto& [value, text] : rows)

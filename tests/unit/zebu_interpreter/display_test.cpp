@@ -63,6 +63,7 @@ TEST_F(DisplayTest, Values) {
       {TypeF64, {ValueCell{.f64 = -2.5}.u64}, "-2.500000"},
       {color, {0}, "NULL"},
       {color, {b.enumValue(color, "GREEN")}, "Color.GREEN"},
+      {color, {0xFFFFFFF0u}, "NULL"},  // names no symbol
       {TypeTime64, {1500000000000ull}, "1s500ms"},
       {TypeTime, {5}, ""},  // the literal types print nothing
   };
