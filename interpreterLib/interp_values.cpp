@@ -20,7 +20,16 @@ void value_set(InterpEnv* env, TaggedValue destination, const ValueCell* source,
   // slots; the spare slot is not part of it.
   if (sourceTypeId == TypeStructure &&
       (dest.bufferType == QUEUE_BUFFER || dest.bufferType == STACK_BUFFER)) {
-    cells -= program->typeTable[dest.baseType].storageSize;
+    // A hostile file can give a channel less room than one element.
+    const uint32_t spare = program->typeTable[dest.baseType].storageSize;
+    cells = cells > spare ? cells - spare : 0;
+  } else if (sourceTypeId != TypeStructure &&
+             program->typeTable[sourceTypeId].storageSize < cells) {
+    // Only a file that breaks the typing rules gets here; the cells the
+    // source lacks are cleared rather than read from beyond it.
+    const uint32_t have = program->typeTable[sourceTypeId].storageSize;
+    for (uint32_t i = have; i < cells; ++i) destination.value[i].u64 = 0;
+    cells = have;
   }
   ValueCell* to = destination.value;
   for (uint32_t i = 0; i < cells; ++i) to[i] = source[i];

@@ -21,6 +21,9 @@ TEST(HostileFiles, EndInOrder) {
        "setup \nQuiet mode enabled\n"
        "Wrong value type: primTypeToUInt8(val, &res) & expectedConvRes\n"
        "EXIT (1) AT 5ms (5000000000)\n"},
+      // A state variable of 258 cells initialised from a one-cell value.
+      {"state_initializer_of_another_type.ast",
+       "setup \nQuiet mode enabled\nunknown operator/statement (38)\nEXIT (1) AT 0 (0)\n"},
   };
   for (const auto& c : cases) {
     const RunResult r =
