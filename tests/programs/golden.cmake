@@ -4,9 +4,11 @@
 #   cmake -DKOVA=... -DKOVAC=... -DSOURCE=dir/NAME.kova -DMODE=source|compiled|errors
 #         -DWORK=<scratch folder> -P golden.cmake
 #
-# The source's first comment may hold the lines "args: <kova options>" and
-# "status: <exit status>" (default 0). NAME.expected holds the standard
-# output (NAME.pattern a regular expression for it); NAME.input, when present, is the standard input. `source` runs
+# The source's first comment may hold the lines "args: <kova options>",
+# "status: <exit status>" (default 0) and "unless: <path>": the run is
+# skipped where that path exists (a device the output was made without).
+# NAME.expected holds the standard output (NAME.pattern a regular expression
+# for it); NAME.input, when present, is the standard input. `source` runs
 # `kova NAME.kova`; `compiled` runs `kovac NAME.kova -o NAME.ast`, then
 # `kova NAME.ast`: both must give the same output. A file NAME--FILE.expected
 # is compared with the file FILE the run leaves. `errors` runs kovac alone:
@@ -26,6 +28,13 @@ if(end GREATER 0)
   endif()
   if(header MATCHES "status: *([0-9]+)")
     set(status ${CMAKE_MATCH_1})
+  endif()
+  if(header MATCHES "unless:([^\n]*)")
+    string(STRIP "${CMAKE_MATCH_1}" absent)
+    if(EXISTS "${absent}")
+      message("golden run skipped: ${absent} exists on this machine")
+      return()
+    endif()
   endif()
 endif()
 separate_arguments(args UNIX_COMMAND "${args}")
