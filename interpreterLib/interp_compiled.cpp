@@ -805,8 +805,7 @@ uint32_t stFor(const CStmt& s, Run& r) {
 
 class Compiler {
  public:
-  Compiler(InterpEnv* env, CompiledCode& code)
-      : env_(env), program_(env->program.get()), code_(code) {}
+  Compiler(const Program* program, CompiledCode& code) : program_(program), code_(code) {}
 
   const CStmt* statement(const AST_Node* node);
 
@@ -862,7 +861,6 @@ class Compiler {
   const CStmt* forPart(const AST_Node* node);
   const CStmt* body(const AST_Node* node);
 
-  InterpEnv* env_;
   const Program* program_;
   CompiledCode& code_;
 };
@@ -1323,7 +1321,7 @@ const CStmt* lookupOrCompile(InterpEnv* env, const AST_Node* node) {
   if (id >= code.limit) return nullptr;
   const CStmt* s = code.byNode[id];
   if (s == nullptr) {
-    Compiler compiler(env, code);
+    Compiler compiler(program, code);
     s = compiler.statement(node);
     if (s->fn == stWalk) {
       s = &kWalkMark;
