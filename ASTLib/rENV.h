@@ -18,6 +18,7 @@
 #include "ASTLib/rAST.h"
 
 struct InterpEnv;
+struct CompiledCode;
 
 // Fixed capacities of the local tables and of the evaluation stack.
 inline constexpr uint32_t kMaxLocalVariables = 3200;
@@ -148,6 +149,11 @@ struct Context {
   uint32_t callDepth = 0;                    // user functions running, nested
   uintptr_t stackBase = 0;                   // host stack address of the outermost call
   size_t stackBudget = 0;                    // bytes of host stack calls may use
+
+  // The compiled evaluator's code for the loaded program (null: everything
+  // runs on the tree walker) and whether loading a program makes it.
+  std::shared_ptr<CompiledCode> compiled;
+  bool compiledEval = true;
 
   // Cell offsets and type ids of the known fields (NO_ID: not looked up yet).
   uint32_t knownFieldOffset[kKnownFieldCount];

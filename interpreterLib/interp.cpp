@@ -4,6 +4,7 @@
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/buffer.h"
+#include "interpreterLib/interp_compiled.h"
 #include "interpreterLib/interp_error.h"
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
@@ -47,6 +48,13 @@ void chargeExecutionTime(InterpEnv* env, const TaggedValue* timed) {
 }  // namespace
 
 uint32_t statement_execute(InterpEnv* env, const AST_Node* node) {
+  if (node == nullptr) return kStmtDone;
+  uint32_t result = kStmtDone;
+  if (env->ctx->compiled != nullptr && compiled_statement(env, node, &result)) return result;
+  return statement_walk(env, node);
+}
+
+uint32_t statement_walk(InterpEnv* env, const AST_Node* node) {
   if (node == nullptr) return kStmtDone;
   const Program* program = env->program.get();
   uint32_t result = kStmtDone;

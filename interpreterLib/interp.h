@@ -14,7 +14,12 @@
 
 enum StatementResult : uint32_t { kStmtDone = 0, kStmtContinue = 1, kStmtBreak = 2 };
 
+// Runs the statement compiled when the compiled evaluator covers it
+// (interp_compiled.h), else walks it.
 uint32_t statement_execute(InterpEnv* env, const AST_Node* node);
+// The tree walker's run of one statement; its sub-statements go through
+// statement_execute.
+uint32_t statement_walk(InterpEnv* env, const AST_Node* node);
 uint32_t statement_block(InterpEnv* env, const AST_Node* declarations, const AST_Node* statements,
                          bool named);
 uint32_t statement_if(InterpEnv* env, const AST_Node* condition, const AST_Node* thenStmt,

@@ -92,18 +92,9 @@ TaggedValue adjustTime(const Call& c) {
 // Code 4: the offset and the field's type come from the program file, the
 // structure from whatever the object evaluated to; the field must lie inside.
 TaggedValue fieldValue(const Call& c) {
-  InterpEnv* env = c.env;
-  const Program* program = env->program.get();
   const TaggedValue object = c.object();
-  const uint32_t offset = AST_getCustomFldOffsetId(program, c.node);
-  const uint32_t nType = program->infoProg->n_type;
-  if (object.typeId >= nType || c.resultType() >= nType ||
-      uint64_t{offset} + program->typeTable[c.resultType()].storageSize >
-          program->typeTable[object.typeId].storageSize) [[unlikely]] {
-    interp_failure(env, "Field at cell %u outside its structure\n", offset);
-    return kEmptyValue;
-  }
-  return field_get(env, object, c.resultType(), offset);
+  return field_ofObject(c.env, object, c.resultType(),
+                        AST_getCustomFldOffsetId(c.env->program.get(), c.node));
 }
 
 TaggedValue retag(TaggedValue v, uint32_t typeId) {
@@ -112,6 +103,19 @@ TaggedValue retag(TaggedValue v, uint32_t typeId) {
 }
 
 }  // namespace
+
+TaggedValue field_ofObject(InterpEnv* env, TaggedValue object, uint32_t fieldTypeId,
+                           uint32_t offset) {
+  const Program* program = env->program.get();
+  const uint32_t nType = program->infoProg->n_type;
+  if (object.typeId >= nType || fieldTypeId >= nType ||
+      uint64_t{offset} + program->typeTable[fieldTypeId].storageSize >
+          program->typeTable[object.typeId].storageSize) [[unlikely]] {
+    interp_failure(env, "Field at cell %u outside its structure\n", offset);
+    return kEmptyValue;
+  }
+  return field_get(env, object, fieldTypeId, offset);
+}
 
 TaggedValue interp_executeCall(InterpEnv* env, const AST_Node* node) {
   const Program* program = env->program.get();

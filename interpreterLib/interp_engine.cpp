@@ -12,6 +12,7 @@
 #include "interpreterLib/buffer.h"
 #include "interpreterLib/files.h"
 #include "interpreterLib/interp.h"
+#include "interpreterLib/interp_compiled.h"
 #include "interpreterLib/interp_error.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/read.h"
@@ -74,6 +75,7 @@ std::unique_ptr<InterpEnv> interp_create() {
   env->data->localVariableDataTable =
       MEM_ALLOC(ValueCell, kMaxLocalData, "env->data->localVariableDataTable");
   env->ctx->startPid = 0;
+  env->ctx->compiledEval = compiled_defaultEnabled();
   env->ctx->stackBudget = hostStackBytes() / 4 * 3;
   forgetKnownFields(*env->ctx);
   interpStack_init(env.get());
@@ -197,6 +199,7 @@ void context_init_program(InterpEnv* env) {
     ctx.var_change_callback[i] = defaultCallback_varChange;
     ctx.var_read_callback[i] = defaultCallback_varRead;
   }
+  compiled_reset(env);
 }
 
 namespace {

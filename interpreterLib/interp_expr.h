@@ -23,6 +23,12 @@ TaggedValue interp_executeCall(InterpEnv* env, const AST_Node* call);
 // type holds it, saturating at its bounds; a new stack cell tagged toTypeId.
 TaggedValue expr_conversion(InterpEnv* env, uint32_t toTypeId, TaggedValue value);
 
+// A user structure's field (call code 4): the field must lie inside the
+// object's type, else the run ends with "Field at cell %u outside its
+// structure\n".
+TaggedValue field_ofObject(InterpEnv* env, TaggedValue object, uint32_t fieldTypeId,
+                           uint32_t offset);
+
 // A condition's truth: the value must be a bool.
 bool get_value_boolean(InterpEnv* env, TaggedValue value);
 

@@ -9,6 +9,8 @@
 #include "interpreterLib/interp_error.h"
 #include "interpreterLib/interp_stack.h"
 
+using namespace kova_ops;
+
 namespace {
 
 constexpr std::array<const char*, kInvalidOpCount> kInvalidOpNames = {
@@ -17,142 +19,6 @@ constexpr std::array<const char*, kInvalidOpCount> kInvalidOpNames = {
 #undef KOVA_INVALID_OP_NAME
 };
 
-// One rule set for every integer width. All arithmetic is done on unsigned
-// values, so that wrap-around is defined; `U` is the unsigned type of the
-// operator's width and the signed view is taken only to compare, to divide
-// and to shift right.
-template <class U, bool Signed>
-inline uint64_t integerOperator(InterpEnv* env, const AST_Node* node, uint64_t left,
-                                uint64_t right) {
-  static_assert(std::is_unsigned_v<U>);
-  using S = std::make_signed_t<U>;
-  // Narrow operands are shifted as 32-bit values, then truncated.
-  using Wide = std::conditional_t<(sizeof(U) < 8), uint32_t, uint64_t>;
-  using SWide = std::make_signed_t<Wide>;
-  constexpr uint32_t kShiftWidth = sizeof(Wide) * 8;
-
-  const U a = static_cast<U>(left);
-  const U b = static_cast<U>(right);
-  const auto result = [](uint64_t r) -> uint64_t { return static_cast<U>(r); };
-  const auto truth = [](bool t) -> uint64_t { return t ? 1u : 0u; };
-  const auto less = [](U x, U y) {
-    if constexpr (Signed) return static_cast<S>(x) < static_cast<S>(y);
-    return x < y;
-  };
-  const auto widen = [](U x) -> Wide {
-    if constexpr (Signed) return static_cast<Wide>(static_cast<SWide>(static_cast<S>(x)));
-    return static_cast<Wide>(x);
-  };
-
-  switch (node->op) {
-    case PLUS_OP: return result(uint64_t{a} + b);
-    case MINUS_OP: return result(uint64_t{a} - b);
-    case MULT_OP: return result(uint64_t{a} * b);
-    case NEG_OP: return result(uint64_t{0} - a);
-    case BIT_AND_OP: return result(a & b);
-    case BIT_OR_OP: return result(a | b);
-    case BIT_XOR_OP: return result(a ^ b);
-    case BIT_NOT_OP: return result(~uint64_t{a});
-    case SHIFT_LEFT_OP: {
-      const uint32_t count = static_cast<uint8_t>(right);
-      return count < kShiftWidth ? result(widen(a) << count) : 0;
-    }
-    case SHIFT_RIGHT_OP: {
-      const uint32_t count = static_cast<uint8_t>(right);
-      if constexpr (Signed) {
-        const auto w = static_cast<SWide>(widen(a));
-        if (count >= kShiftWidth) return w < 0 ? result(~uint64_t{0}) : 0;
-        return result(static_cast<Wide>(w >> count));
-      }
-      return count < kShiftWidth ? result(widen(a) >> count) : 0;
-    }
-    case CEQ_OP: return truth(a == b);
-    case CNE_OP: return truth(a != b);
-    case LT_OP: return truth(less(a, b));
-    case GT_OP: return truth(less(b, a));
-    case CLE_OP: return truth(!less(b, a));
-    case CGE_OP: return truth(!less(a, b));
-    case DIV_OP:
-    case MODULO_OP: {
-      const bool div = node->op == DIV_OP;
-      if (b == 0) {
-        env->ctx->invalid_op_callback(env, node,
-                                      div ? kInvalidOpDivisionByZero : kInvalidOpModuloZero);
-        return 0;
-      }
-      if constexpr (Signed) {
-        // x / -1 is the one quotient that overflows; computing it as a
-        // negation keeps it defined whatever the callback does.
-        if (b == static_cast<U>(~U{0})) {
-          constexpr U kMin = static_cast<U>(U{1} << (sizeof(U) * 8 - 1));
-          if (a == kMin) {
-            env->ctx->invalid_op_callback(
-                env, node, div ? kInvalidOpDivideMinByMinusOne : kInvalidOpModuloMinByMinusOne);
-          }
-          return div ? result(uint64_t{0} - a) : 0;
-        }
-        const S sa = static_cast<S>(a);
-        const S sb = static_cast<S>(b);
-        return result(static_cast<U>(div ? sa / sb : sa % sb));
-      }
-      return result(div ? a / b : a % b);
-    }
-    default: ENV_CHECK(env, false, "false && \"unknown integer operator\""); return 0;
-  }
-}
-
-template <class F>
-inline F floatFromCell(uint64_t bits) {
-  if constexpr (sizeof(F) == 4) {
-    return std::bit_cast<float>(static_cast<uint32_t>(bits));
-  } else {
-    return std::bit_cast<double>(bits);
-  }
-}
-
-template <class F>
-inline uint64_t floatToCell(F v) {
-  if constexpr (sizeof(F) == 4) {
-    return std::bit_cast<uint32_t>(v);
-  } else {
-    return std::bit_cast<uint64_t>(v);
-  }
-}
-
-template <class F>
-inline uint64_t floatOperator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  const F a = floatFromCell<F>(left);
-  const F b = floatFromCell<F>(right);
-  switch (node->op) {
-    case PLUS_OP: return floatToCell<F>(a + b);
-    case MINUS_OP: return floatToCell<F>(a - b);
-    case MULT_OP: return floatToCell<F>(a * b);
-    case NEG_OP: return floatToCell<F>(-a);
-    case LT_OP: return a < b ? 1 : 0;
-    case GT_OP: return a > b ? 1 : 0;
-    case CLE_OP: return a <= b ? 1 : 0;
-    case CGE_OP: return a >= b ? 1 : 0;
-    case DIV_OP:
-      if (b == F{0}) {
-        env->ctx->invalid_op_callback(env, node, kInvalidOpDivisionByZero);
-        return floatToCell<F>(F{0});
-      }
-      return floatToCell<F>(a / b);
-    default: interp_failure(env, "unknown float operator\n"); return 0;
-  }
-}
-
-inline uint64_t booleanOperator(InterpEnv* env, uint32_t op, uint64_t left, uint64_t right) {
-  const auto a = static_cast<uint8_t>(left);
-  const auto b = static_cast<uint8_t>(right);
-  switch (op) {
-    case CEQ_OP: return a == b ? 1 : 0;
-    case CNE_OP: return a != b ? 1 : 0;
-    case NOT_OP: return a == 0 ? 1 : 0;
-    default: interp_failure(env, "unknown boolean operator\n"); return 0;
-  }
-}
-
 }  // namespace
 
 const char* InvalidOp_getName(uint32_t kind) {
@@ -160,28 +26,28 @@ const char* InvalidOp_getName(uint32_t kind) {
 }
 
 uint64_t expr_uInt8Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint8_t, false>(env, node, left, right);
+  return integerOperator<uint8_t, false>(env, node, node->op, left, right);
 }
 uint64_t expr_sInt8Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint8_t, true>(env, node, left, right);
+  return integerOperator<uint8_t, true>(env, node, node->op, left, right);
 }
 uint64_t expr_uInt16Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint16_t, false>(env, node, left, right);
+  return integerOperator<uint16_t, false>(env, node, node->op, left, right);
 }
 uint64_t expr_sInt16Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint16_t, true>(env, node, left, right);
+  return integerOperator<uint16_t, true>(env, node, node->op, left, right);
 }
 uint64_t expr_uInt32Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint32_t, false>(env, node, left, right);
+  return integerOperator<uint32_t, false>(env, node, node->op, left, right);
 }
 uint64_t expr_sInt32Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint32_t, true>(env, node, left, right);
+  return integerOperator<uint32_t, true>(env, node, node->op, left, right);
 }
 uint64_t expr_uInt64Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint64_t, false>(env, node, left, right);
+  return integerOperator<uint64_t, false>(env, node, node->op, left, right);
 }
 uint64_t expr_sInt64Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return integerOperator<uint64_t, true>(env, node, left, right);
+  return integerOperator<uint64_t, true>(env, node, node->op, left, right);
 }
 
 uint64_t expr_booleanOperator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
@@ -189,11 +55,11 @@ uint64_t expr_booleanOperator(InterpEnv* env, const AST_Node* node, uint64_t lef
 }
 
 uint64_t expr_f32Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return floatOperator<float>(env, node, left, right);
+  return floatOperator<float>(env, node, node->op, left, right);
 }
 
 uint64_t expr_f64Operator(InterpEnv* env, const AST_Node* node, uint64_t left, uint64_t right) {
-  return floatOperator<double>(env, node, left, right);
+  return floatOperator<double>(env, node, node->op, left, right);
 }
 
 void expr_operatorsInit(InterpEnv* env) {

@@ -1,7 +1,7 @@
 # One golden run: a Kova source, the kova command line, the exact standard
 # output and the exit status.
 #
-#   cmake -DKOVA=... -DKOVAC=... -DSOURCE=dir/NAME.kova -DMODE=source|compiled|errors
+#   cmake -DKOVA=... -DKOVAC=... -DSOURCE=dir/NAME.kova -DMODE=source|compiled|walked|errors
 #         -DWORK=<scratch folder> -P golden.cmake
 #
 # The source's first comment may hold the lines "args: <kova options>",
@@ -10,7 +10,9 @@
 # NAME.expected holds the standard output (NAME.pattern a regular expression
 # for it); NAME.input, when present, is the standard input. `source` runs
 # `kova NAME.kova`; `compiled` runs `kovac NAME.kova -o NAME.ast`, then
-# `kova NAME.ast`: both must give the same output. A file NAME--FILE.expected
+# `kova NAME.ast`: both must give the same output. `walked` runs `kova
+# NAME.kova` with the compiled evaluator off (KOVA_EVAL=walk): the tree
+# walker must give the same output too. A file NAME--FILE.expected
 # is compared with the file FILE the run leaves. `errors` runs kovac alone:
 # NAME.expected is then its standard error, the status must be 1 and no
 # program file may be left. The run's working folder is a scratch copy of
@@ -75,7 +77,11 @@ if(MODE STREQUAL "compiled")
   set(program ${name}.ast)
 endif()
 
-execute_process(COMMAND ${KOVA} ${args} ${program} WORKING_DIRECTORY ${work} ${input_option}
+set(launcher "")
+if(MODE STREQUAL "walked")
+  set(launcher ${CMAKE_COMMAND} -E env KOVA_EVAL=walk)
+endif()
+execute_process(COMMAND ${launcher} ${KOVA} ${args} ${program} WORKING_DIRECTORY ${work} ${input_option}
                 OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE result)
 # NAME.pattern instead of NAME.expected: a regular expression for outputs
 # that hold measured times.

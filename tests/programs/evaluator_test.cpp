@@ -1,0 +1,203 @@
+// The compiled evaluator against the tree walker: each program runs once with
+// the compiled path forced off (KOVA_EVAL=walk) and once with it on; standard
+// output and exit status must be the same, and each run must show that it got
+// as far as the case is about.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/golden.h"
+
+using namespace kova_test;
+
+namespace {
+
+struct Case {
+  const char* name;
+  const char* arguments;
+  const char* source;
+  const char* mustContain;  // a piece of the output that shows the case ran
+};
+
+// Operators of every width at their edges, conversions, casts, short circuits.
+constexpr const char* kOperators = R"(
+var uint64 : calls;
+touch(in bool : v, out bool : r) { calls = calls + 1; r = v; }
+init() {
+  var int8 : a = 127;
+  var uint8 : b = 0;
+  var int16 : c = -32768;
+  var uint16 : d = 7;
+  var int32 : e = -7;
+  var uint32 : f = 65536;
+  var int64 : g = -8;
+  var uint64 : h = 1;
+  var float32 : x = 2.5;
+  var float64 : y = -1.25;
+  var bool : t = true;
+  a = a + 1; b = b - 1; f = f * f; c = c - 1;
+  IO.println("%d %u %u %d", a, b, f, c);
+  IO.println("%d %d %d %d", e / 2, e mod 2, g >> 70, g >> 1);
+  IO.println("%u %u %u %u", d << 3, b >> 3, h << 63, uint8.cast(e));
+  IO.println("%d %u %d", int8.as(e * 100), uint8.as(e), -e);
+  IO.println("%f %f %f %f", x * 2.0, y / 0.5, y - y * 3.0, -x);
+  IO.println("%b %b %b %b", x < 3.0, y >= 0.0, e < 0 and f == 0, not t or d != 7);
+  IO.println("%b %b %u", touch(false) and touch(true), touch(true) or touch(false), calls);
+  IO.println("%u %u %d", ~d, d ^ 5, e & 6);
+  IO.println("%b %b", t == true, t != (d > 3));
+}
+)";
+
+// Calls: values, in and out parameters, recursion, fields and elements.
+constexpr const char* kCalls = R"(
+struct Pair { int32 : a; uint16 : b[3]; };
+var Pair : pair;
+var uint32 : total;
+fib(in uint32 : n, out uint32 : r) { if (n < 2) { r = n; } else { r = fib(n - 1) + fib(n - 2); } }
+add(in uint32 : v, out uint32 : sum) { sum = sum + v; }
+swap(out int32 : p, out int32 : q) { var int32 : t = p; p = q; q = t; }
+init() {
+  var int32 : u = 3;
+  var int32 : w = -4;
+  var uint8 : i;
+  IO.println("fib %u", fib(20));
+  for (i = 0; i < 3; i = i + 1) { add(uint32.cast(i) * 2 + 1, total); pair.b[i] = uint16.cast(i) * 100; }
+  swap(u, w);
+  pair.a = u * w + int32.cast(fib(5));
+  IO.println("total %u, swapped %d %d, pair %d %u %u", total, u, w, pair.a, pair.b[1], pair.b[2]);
+  exit(3);
+}
+)";
+
+// Loops with break, continue and locals of their own, a global loop counter.
+constexpr const char* kLoops = R"(
+var uint32 : g;
+init() {
+  var uint32 : i;
+  var uint32 : s = 0;
+  for (i = 0; i < 20; i = i + 1) {
+    var uint32 : sq = i * i;
+    if (i mod 3 == 0) { continue; }
+    if (sq > 200) { break; }
+    s = s + sq;
+  }
+  while (g < 5) { g = g + 1; if (g == 2) { continue; } s = s + g; }
+  IO.println("s %u g %u i %u", s, g, i);
+}
+)";
+
+// The evaluation stack fills up with a call's pending operands: the depth
+// reached before "Stack overflow" depends on how many cells each level holds.
+constexpr const char* kStackDepth = R"(
+var uint32 : depth;
+deep(in uint32 : n, out uint32 : r) {
+  depth = n;
+  IO.println("%u", n);
+  if (n > 0 and n < 100000) {
+    r = ((n + 1) * 2 + (n - 1) * 3 + 7) + deep(n + 1);
+  } else {
+    r = 0;
+  }
+}
+init() {
+  IO.println("start");
+  IO.println("%u", deep(1));
+}
+)";
+
+// Deep recursion stops at the call depth when each level holds little.
+constexpr const char* kCallDepth = R"(
+var uint32 : depth;
+down(in uint32 : n) { depth = n; IO.println("%u", n); down(n + 1); }
+init() { down(0); }
+)";
+
+// Locals with large storage fill the local data table first.
+constexpr const char* kLocalData = R"(
+big(in uint32 : n) {
+  var uint64 : cells[40];
+  cells[n mod 40] = uint64.as(n);
+  IO.println("level %u", n);
+  big(n + 1);
+}
+init() { big(0); }
+)";
+
+// Run-time failures from inside compiled statements.
+constexpr const char* kDivision = R"(
+init() {
+  var int16 : z = 0;
+  var int16 : v = 10;
+  IO.println("before");
+  v = v / z;
+  IO.println("after %d", v);
+}
+)";
+
+constexpr const char* kIndex = R"(
+var uint8 : table[4] = {1, 2, 3, 4};
+init() {
+  var int8 : k = 3;
+  IO.println("%u", table[k]);
+  k = k - 4;
+  IO.println("%u", table[k]);
+}
+)";
+
+constexpr const char* kBounds = R"(
+var uint8 : table[4] = {1, 2, 3, 4};
+init() {
+  var uint32 : k;
+  for (k = 0; k < 10; k = k + 1) { IO.println("%u", table[k]); }
+}
+)";
+
+// Traced assignments to globals, also through out parameters, in a process.
+constexpr const char* kTraced = R"(
+var uint32 : count;
+var int16 : level = 5;
+bump(out uint32 : c, in uint32 : by) { c = c + by; }
+processdef Tick() {
+  var uint32 : k;
+  state run {
+    for (k = 0; k < 3; k = k + 1) { bump(count, k); }
+    level = level - int16.cast(count);
+    if (level < 0) { IO.println("below at %u", count); }
+  }
+}
+process Tick : tick[10 ms]();
+)";
+
+constexpr Case kCases[] = {
+    {"operators", "-q", kOperators, "-128 255 0 32767"},
+    {"calls", "-q", kCalls, "fib 6765"},
+    {"loops", "-q", kLoops, "s "},
+    {"stack_depth", "-q", kStackDepth, "Stack overflow"},
+    {"call_depth", "-q", kCallDepth, "Stack overflow"},
+    {"local_data", "-q", kLocalData, "Local variables data stack overflow"},
+    {"division", "-q", kDivision, "division by zero"},
+    {"negative_index", "-q", kIndex, "Negative array index"},
+    {"bounds", "-q", kBounds, "Array index out of bounds (4)"},
+    {"traced", "-t 40", kTraced, "Assign count"},
+};
+
+RunResult runWith(const char* mode, const Case& c) {
+  setenv("KOVA_EVAL", mode, 1);
+  RunResult result = runKovaSource(std::string("evaluator_") + c.name, c.source, c.arguments);
+  unsetenv("KOVA_EVAL");
+  return result;
+}
+
+}  // namespace
+
+TEST(EvaluatorTest, CompiledRunsAsTheWalkerRuns) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const RunResult walked = runWith("walk", c);
+    const RunResult compiled = runWith("compiled", c);
+    EXPECT_NE(walked.out.find(c.mustContain), std::string::npos) << walked.out;
+    EXPECT_EQ(compiled.out, walked.out);
+    EXPECT_EQ(compiled.status, walked.status);
+  }
+}
