@@ -1,0 +1,6 @@
+-- The recursive Fibonacci function, fib(32).
+local function fib(n)
+  if n < 2 then return n end
+  return fib(n - 1) + fib(n - 2)
+end
+print(fib(32))
