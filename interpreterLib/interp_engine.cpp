@@ -197,6 +197,7 @@ void context_init_program(InterpEnv* env) {
     ctx.var_change_callback[i] = defaultCallback_varChange;
     ctx.var_read_callback[i] = defaultCallback_varRead;
   }
+  ctx.quietCache = -1;
 }
 
 namespace {
