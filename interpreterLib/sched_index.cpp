@@ -30,6 +30,11 @@ struct SchedIndex {
   uint64_t epoch = 0;  // elapsed time subtracted since the build
   std::vector<Instance> instances;
   std::vector<uint64_t> key;  // head + epoch
+  // Copies of what the orders read, side by side for the comparisons (only
+  // code that marks the index stale can change them).
+  std::vector<uint64_t> priority;  // the cell, as FIFO compares it
+  std::vector<uint8_t> level;      // its byte, as NPFP compares it
+  std::vector<uint64_t> deadline;
   std::vector<uint32_t> position;
   std::vector<Place> place;
   std::vector<uint32_t> pending;  // heap by head
@@ -75,21 +80,15 @@ bool before(const SchedIndex& x, bool dueHeap, uint32_t a, uint32_t b) {
     const int64_t ha = headOf(x, a);
     const int64_t hb = headOf(x, b);
     if (ha != hb) return ha < hb;
-    if (dueHeap) {
-      const uint64_t pa = x.instances[a].priority->u64;
-      const uint64_t pb = x.instances[b].priority->u64;
-      if (pa != pb) return pa > pb;
-    }
+    if (dueHeap && x.priority[a] != x.priority[b]) return x.priority[a] > x.priority[b];
     return a < b;
   }
   if (x.policy == NPFP) {
-    const uint8_t pa = x.instances[a].priority->u8;
-    const uint8_t pb = x.instances[b].priority->u8;
-    if (pa != pb) return pa > pb;
+    if (x.level[a] != x.level[b]) return x.level[a] > x.level[b];
     return a < b;
   }
   const auto edfKey = [&x](uint32_t i) {
-    return static_cast<int64_t>(static_cast<uint64_t>(headOf(x, i)) + x.instances[i].deadline->u64);
+    return static_cast<int64_t>(static_cast<uint64_t>(headOf(x, i)) + x.deadline[i]);
   };
   const int64_t ka = edfKey(a);
   const int64_t kb = edfKey(b);
@@ -161,6 +160,9 @@ bool file(SchedIndex& x, uint32_t i) {
   uint32_t in = 0;
   uint32_t out = 0;
   if (!ringIds(x, instance.queue, &in, &out)) return false;
+  x.priority[i] = instance.priority->u64;
+  x.level[i] = instance.priority->u8;
+  x.deadline[i] = instance.deadline->u64;
   if (x.policy == NPEDF && instance.deadline->s64 < -kKeyLimit) return false;
   if (in == out) return true;  // nothing pending
   const int64_t head = instance.queue[2 + out].s64;
@@ -201,6 +203,9 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   x.slots = queue.size + 1;
   x.instances.resize(n);
   x.key.assign(n, 0);
+  x.priority.assign(n, 0);
+  x.level.assign(n, 0);
+  x.deadline.assign(n, 0);
   x.position.assign(n, 0);
   x.place.assign(n, SchedIndex::kNowhere);
   for (uint32_t i = 0; i < n; ++i) {

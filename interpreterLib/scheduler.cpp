@@ -215,15 +215,18 @@ int32_t select_EDF_policy(InterpEnv* env) {
   return chosen;
 }
 
-int64_t clear_hit(InterpEnv* env, uint32_t i) {
+namespace {
+
+// `refile`: tell the index now, unless the next periodic entry follows.
+int64_t consumeHit(InterpEnv* env, uint32_t i, bool refile) {
   int64_t h;
   if (!head(env, i, &h) || h >= 1) return 0;
   channel_pop(env, nullptr, activations(env, i));
-  schedIndex_refresh(env, i);
+  if (refile) schedIndex_refresh(env, i);
   return h;
 }
 
-void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) {
+void queueNextPeriodic(InterpEnv* env, uint32_t i, int64_t base) {
   const uint64_t oldJitter = field(env, i, kField_Process_Instance_jitter).u64;
   const uint32_t annotation = record(env, i).timingAnnotation;
   if (annotation != NO_ID) {
@@ -246,6 +249,16 @@ void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) 
     return;
   }
   channel_insert_sorted(env, nullptr, queue, &next);
+}
+
+}  // namespace
+
+int64_t clear_hit(InterpEnv* env, uint32_t i) {
+  return consumeHit(env, i, true);
+}
+
+void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) {
+  queueNextPeriodic(env, i, base);
   schedIndex_refresh(env, i);
 }
 
@@ -311,12 +324,11 @@ uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
       if (chosen == -1) break;
       const auto i = static_cast<uint32_t>(chosen);
       const bool run = record(env, i).trigger == NO_ID || conditionHolds(env, i);
-      const int64_t base = clear_hit(env, i);
+      const bool periodic = field(env, i, kField_Process_Instance_period).u64 != 0;
+      const int64_t base = consumeHit(env, i, !periodic);
       // Entries count from sched_now, brought up to date just before.
       const uint64_t release = ctx.sched_now + static_cast<uint64_t>(base);
-      if (field(env, i, kField_Process_Instance_period).u64 != 0) {
-        update_periodic_process_next_hit(env, i, base);
-      }
+      if (periodic) update_periodic_process_next_hit(env, i, base);
       ctx.syncio_callback_input(env);
       ctx.syncio_callback(env);
       if (run) {
