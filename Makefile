@@ -10,8 +10,10 @@ GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "
 run: build
 	$(BUILD_DIR)/zebu_interpreter/kova -t 1000 examples/traffic_light.kova
 
-# Evaluator speed as ratios to native code (not part of the tests).
+# kova against Lua 5.4 (bench/bench.py), then the evaluator against native
+# code. Not part of the tests.
 bench: build
+	python3 bench/bench.py --build $(BUILD_DIR)
 	$(BUILD_DIR)/bench/eval_bench
 
 # The guide's list of built-in calls, from the prototype tables.

@@ -19,6 +19,7 @@
 
 struct InterpEnv;
 struct CompiledCode;
+struct SchedIndex;  // the scheduler's index of pending activations (interpreterLib)
 
 // Fixed capacities of the local tables and of the evaluation stack.
 inline constexpr uint32_t kMaxLocalVariables = 3200;
@@ -139,6 +140,12 @@ struct Context {
   uint64_t suspend_time = 0;
   uint64_t resume_time = 0;
   uint64_t until_time = 0;
+
+  // Built by the scheduler on first use; its deleter comes with it.
+  std::unique_ptr<SchedIndex, void (*)(SchedIndex*)> schedIndex{nullptr, nullptr};
+  bool plainScheduler = false;  // choose by scanning every instance, without the index
+  // env_is_quiet's answer; -1 once a variable callback may have changed.
+  int8_t quietCache = -1;
 
   uint32_t startPid = 0;
   bool realtime = false;

@@ -100,12 +100,14 @@ int env_on_activation_observer(InterpEnv* env, ActivationObserver f) {
 int env_on_variable_change(InterpEnv* env, uint32_t globalId, VarChangeCallback f) {
   if (globalId >= env->program->infoProg->n_globalVariables) return 0;
   env->ctx->var_change_callback[globalId] = orDefault(f, &defaultCallback_varChange);
+  env->ctx->quietCache = -1;
   return 1;
 }
 
 int env_on_variable_read(InterpEnv* env, uint32_t globalId, VarReadCallback f) {
   if (globalId >= env->program->infoProg->n_globalVariables) return 0;
   env->ctx->var_read_callback[globalId] = orDefault(f, &defaultCallback_varRead);
+  env->ctx->quietCache = -1;
   return 1;
 }
 
@@ -163,8 +165,11 @@ bool env_has_no_callbacks(const InterpEnv* env) {
   return true;
 }
 
+// Asked around every activation: the walk over the globals runs again only
+// after a registration.
 bool env_is_quiet(const InterpEnv* env) {
-  return env_has_no_callbacks(env);
+  if (env->ctx->quietCache < 0) env->ctx->quietCache = env_has_no_callbacks(env) ? 1 : 0;
+  return env->ctx->quietCache == 1;
 }
 
 // ---------------------------------------------------------------- time base
@@ -231,6 +236,9 @@ bool env_timeFits(InterpEnv* env, uint64_t time, uint64_t duration) {
 
 void env_addTime(InterpEnv* env, uint64_t localDuration) {
   Context& ctx = *env->ctx;
+  // Charged around every step, mostly 0: nothing moves without a remainder
+  // to round.
+  if (localDuration == 0 && ctx.driftRemainder == 0) return;
   if (!env_timeFits(env, ctx.localTime, localDuration)) return;
   ctx.localTime += localDuration;
   ctx.absoluteTime += static_cast<uint64_t>(local_to_absolute_duration(

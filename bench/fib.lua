@@ -1,4 +1,4 @@
--- Twin of fib.kova.
+-- The recursive Fibonacci function, fib(32).
 local function fib(n)
   if n < 2 then return n end
   return fib(n - 1) + fib(n - 2)

@@ -1,6 +1,5 @@
--- Twin of loop_globals.kova: the same statements over globals.
-s = 0
-i = 0
+-- 10M iterations of an arithmetic loop on globals.
+s, i = 0, 0
 while i < 10000000 do
   s = (s + i * i) % 1000003
   i = i + 1

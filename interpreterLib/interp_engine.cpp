@@ -200,6 +200,7 @@ void context_init_program(InterpEnv* env) {
     ctx.var_read_callback[i] = defaultCallback_varRead;
   }
   compiled_reset(env);
+  ctx.quietCache = -1;
 }
 
 namespace {

@@ -9,8 +9,10 @@
 #include "interpreterLib/interp.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/interp_error.h"
+#include "interpreterLib/interp_stack.h"
 #include "interpreterLib/operator_functions.h"
 #include "interpreterLib/process.h"
+#include "interpreterLib/sched_index.h"
 #include "interpreterLib/scheduler.h"
 
 namespace {
@@ -85,6 +87,10 @@ void process_annotations(InterpEnv* env, const AST_Node* definitions, uint32_t* 
             interp_knownField(env, instance, kField_Process_Instance_offset).value->u64 =
                 time_durationToPs(env, offset);
           }
+          // The timing values are evaluated outside any statement: nothing
+          // else would release their stack cells, and a program declares
+          // thousands of instances.
+          interpStack_reset(env);
         }
         ++*counter;
         break;
@@ -214,7 +220,10 @@ uint64_t interp_next_absolute_hit(InterpEnv* env) {
 
 void executeProcess(InterpEnv* env, uint32_t i) {
   const GlobalProcessInstanceRecord& record = env->program->processGlobalInstanceTable[i];
+  TaggedValue instance;
+  if (!schedIndex_instance(env, i, &instance)) {
+    instance = buffer_getIndexValue(env, env->ctx->processesValue, i);
+  }
   process_executeCall(env, record.definitionId, record.staticBase,
-                      AST_fromId(env->program.get(), record.args),
-                      buffer_getIndexValue(env, env->ctx->processesValue, i));
+                      AST_fromId(env->program.get(), record.args), instance);
 }

@@ -12,6 +12,7 @@
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/run_control.h"
+#include "interpreterLib/sched_index.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ uint32_t instanceCount(const InterpEnv* env) {
 }
 
 TaggedValue instanceValue(InterpEnv* env, uint32_t i) {
+  TaggedValue cached;
+  if (schedIndex_instance(env, i, &cached)) return cached;
   return buffer_getIndexValue(env, env->ctx->processesValue, i);
 }
 
@@ -40,6 +43,7 @@ const GlobalProcessInstanceRecord& record(const InterpEnv* env, uint32_t i) {
 
 bool conditionHolds(InterpEnv* env, uint32_t i) {
   const Program* program = env->program.get();
+  schedIndex_beforeCode(env);
   return get_value_boolean(env, expr_execute(env, AST_child(program, record(env, i).trigger)));
 }
 
@@ -69,6 +73,10 @@ bool scheduler_stopRequested() {
 
 void scheduler_clearStop() {
   stopRequested = 0;
+}
+
+void scheduler_usePlainScan(InterpEnv* env, bool plain) {
+  env->ctx->plainScheduler = plain;
 }
 
 uint32_t sched_policy_name_to_value(const char* name) {
@@ -125,6 +133,7 @@ void update_elpased_time(InterpEnv* env) {
   ctx.sched_now = ctx.get_local_time_callback(env);
   const uint64_t elapsed = ctx.sched_now - ctx.sched_previous;
   if (elapsed == 0 || ctx.processesValue.value == nullptr) return;
+  if (schedIndex_elapse(env, elapsed)) return;
   for (uint32_t i = 0; i < instanceCount(env); ++i) {
     const TaggedValue queue = activations(env, i);
     const uint32_t count = channel_count(env, queue);
@@ -136,10 +145,8 @@ void update_elpased_time(InterpEnv* env) {
 
 void update_triggered_process(InterpEnv* env) {
   if (env->ctx->processesValue.value == nullptr) return;
-  for (uint32_t i = 0; i < instanceCount(env); ++i) {
-    if (field(env, i, kField_Process_Instance_period).u64 != 0 || record(env, i).trigger == NO_ID) {
-      continue;
-    }
+  for (const uint32_t i : schedIndex_triggered(env)) {
+    if (field(env, i, kField_Process_Instance_period).u64 != 0) continue;
     if (!conditionHolds(env, i)) continue;
     const TaggedValue queue = activations(env, i);
     ValueCell due{};
@@ -151,6 +158,7 @@ void update_triggered_process(InterpEnv* env) {
       if (is_channel_full(env, queue)) queue_remove(env, queue);
       channel_insert_sorted(env, nullptr, queue, &due);
     }
+    schedIndex_refresh(env, i);
   }
   interpStack_reset(env);
 }
@@ -207,17 +215,24 @@ int32_t select_EDF_policy(InterpEnv* env) {
   return chosen;
 }
 
-int64_t clear_hit(InterpEnv* env, uint32_t i) {
+namespace {
+
+// `refile`: tell the index now, unless the next periodic entry follows.
+int64_t consumeHit(InterpEnv* env, uint32_t i, bool refile) {
   int64_t h;
   if (!head(env, i, &h) || h >= 1) return 0;
   channel_pop(env, nullptr, activations(env, i));
+  if (refile) schedIndex_refresh(env, i);
   return h;
 }
 
-void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) {
+void queueNextPeriodic(InterpEnv* env, uint32_t i, int64_t base) {
   const uint64_t oldJitter = field(env, i, kField_Process_Instance_jitter).u64;
   const uint32_t annotation = record(env, i).timingAnnotation;
-  if (annotation != NO_ID) statement_execute(env, AST_fromId(env->program.get(), annotation));
+  if (annotation != NO_ID) {
+    schedIndex_beforeCode(env);
+    statement_execute(env, AST_fromId(env->program.get(), annotation));
+  }
   const uint64_t period = field(env, i, kField_Process_Instance_period).u64;
   ValueCell& jitter = field(env, i, kField_Process_Instance_jitter);
   if (jitter.u64 > period) jitter.u64 = period;
@@ -236,7 +251,20 @@ void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) 
   channel_insert_sorted(env, nullptr, queue, &next);
 }
 
-uint64_t nextProcessHit(InterpEnv* env) {
+}  // namespace
+
+int64_t clear_hit(InterpEnv* env, uint32_t i) {
+  return consumeHit(env, i, true);
+}
+
+void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) {
+  queueNextPeriodic(env, i, base);
+  schedIndex_refresh(env, i);
+}
+
+namespace {
+
+uint64_t scanNextHit(InterpEnv* env) {
   int64_t best = INT64_MAX;
   bool any = false;
   if (env->ctx->processesValue.value != nullptr) {
@@ -251,9 +279,12 @@ uint64_t nextProcessHit(InterpEnv* env) {
   return best < 0 ? 0 : static_cast<uint64_t>(best);
 }
 
-namespace {
+uint64_t nextHit(InterpEnv* env) {
+  return schedIndex_ready(env) ? schedIndex_nextHit(env) : scanNextHit(env);
+}
 
 int32_t select(InterpEnv* env) {
+  if (schedIndex_ready(env)) return schedIndex_select(env);
   switch (scheduling_policy) {
     case FIFO: return select_FIFO_policy(env);
     case NPFP: return select_NPFP_policy(env);
@@ -269,8 +300,19 @@ uint64_t localNow(InterpEnv* env) {
 
 }  // namespace
 
+uint64_t nextProcessHit(InterpEnv* env) {
+  return nextHit(env);
+}
+
 uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
   Context& ctx = *env->ctx;
+  // Between runs the console may change anything: the index is rebuilt for
+  // each run and trusted only during it.
+  struct Running {
+    InterpEnv* env;
+    explicit Running(InterpEnv* e) : env(e) { schedIndex_setRunning(env, true); }
+    ~Running() { schedIndex_setRunning(env, false); }
+  } running(env);
   update_triggered_process(env);
   ctx.until_time = until;
   for (;;) {
@@ -282,17 +324,17 @@ uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
       if (chosen == -1) break;
       const auto i = static_cast<uint32_t>(chosen);
       const bool run = record(env, i).trigger == NO_ID || conditionHolds(env, i);
-      const int64_t base = clear_hit(env, i);
+      const bool periodic = field(env, i, kField_Process_Instance_period).u64 != 0;
+      const int64_t base = consumeHit(env, i, !periodic);
       // Entries count from sched_now, brought up to date just before.
       const uint64_t release = ctx.sched_now + static_cast<uint64_t>(base);
-      if (field(env, i, kField_Process_Instance_period).u64 != 0) {
-        update_periodic_process_next_hit(env, i, base);
-      }
+      if (periodic) update_periodic_process_next_hit(env, i, base);
       ctx.syncio_callback_input(env);
       ctx.syncio_callback(env);
       if (run) {
         trace(env, "STARTING_TASK", i);
         if (ctx.activation_observer != nullptr) ctx.activation_observer(env, i, START, release);
+        schedIndex_beforeCode(env);
         executeProcess(env, i);
         trace(env, "TASK_FINISHED", i);
         if (ctx.activation_observer != nullptr) ctx.activation_observer(env, i, END, release);
@@ -304,7 +346,7 @@ uint64_t scheduler_run(InterpEnv* env, uint64_t until) {
     if (stopRequested != 0) return 0;
     update_elpased_time(env);
     update_triggered_process(env);
-    uint64_t next = nextProcessHit(env);
+    uint64_t next = nextHit(env);
     const uint64_t now = localNow(env);
     if (now + next <= until) {
       ctx.delay_callback(env, next);

@@ -47,6 +47,10 @@ void scheduler_requestStop();
 bool scheduler_stopRequested();
 void scheduler_clearStop();
 
+// Selections by scanning every instance (the reference the index is checked
+// against) instead of through the index of pending activations.
+void scheduler_usePlainScan(InterpEnv* env, bool plain);
+
 // The smallest pending entry over all instances, at least 0; INT64_MAX when
 // nothing is pending.
 uint64_t nextProcessHit(InterpEnv* env);

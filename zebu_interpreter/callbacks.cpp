@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ASTLib/kova_assert.h"
@@ -33,9 +34,11 @@ uint64_t absoluteNow(InterpEnv* env) {
 }
 
 void tag(uint64_t t, const char* name) {
-  display_simu("[");
+  display_char('[');
   display_stamp(t);
-  display_simu(":%s]", name);
+  display_char(':');
+  display_text(name);
+  display_char(']');
 }
 
 const char* instanceName(const Program* program, uint32_t instanceId) {
@@ -55,17 +58,18 @@ uint32_t topLevelIndex(const Program* program, uint32_t instanceId) {
 uint32_t callback_var_change(InterpEnv* env, uint32_t globalId, uint32_t kind, TaggedValue value) {
   const uint64_t t = absoluteNow(env);
   const char* name = GlobalVariable_getName(env->program.get(), globalId);
+  tag(t, "ASSIGN");
   if (kind == kVarPush) {
-    tag(t, "ASSIGN");
-    display_simu("[");
+    display_char('[');
     display_stamp(env->ctx->get_local_time_callback(env));
-    display_simu("] Pushed %s new value: ", name);
+    display_text("] Pushed ");
   } else {
-    tag(t, "ASSIGN");
-    display_simu(" Assign %s new value: ", name);
+    display_text(" Assign ");
   }
+  display_text(name);
+  display_text(" new value: ");
   display_value(env, value);
-  display_simu("\n");
+  display_char('\n');
   return 0;
 }
 
@@ -79,24 +83,29 @@ void callback_state_changed(InterpEnv* env, TaggedValue instance, uint32_t kind,
       interp_knownField(env, instance, kField_Process_Instance_instance_id).value->u32;
   const uint32_t def = program->processInstanceTable[id].definitionId;
   tag(absoluteNow(env), "STATE");
-  display_simu(" process \"%s\", ",
-               Symbol_getName(program, program->dbg->processDefinitionSymbolId[def]));
-  display_simu("instance \"%s\", ", instanceName(program, id));
+  display_text(" process \"");
+  display_text(Symbol_getName(program, program->dbg->processDefinitionSymbolId[def]));
+  display_text("\", instance \"");
+  display_text(instanceName(program, id));
+  display_text("\", ");
   if (kind == kFsmAfterFired) {
-    display_simu("transition %d\n", static_cast<int>(value + 1));
+    display_text("transition ");
+    display_s64(static_cast<int>(value + 1));
+    display_char('\n');
     return;
   }
   const uint32_t statePtr =
       interp_knownField(env, instance, kField_Process_Instance_state_ptr).value->u32;
-  display_simu("state \"%s\"\n",
-               Symbol_getName(program, AST_getStateId(program, AST_fromId(program, statePtr))));
+  display_text("state \"");
+  display_text(Symbol_getName(program, AST_getStateId(program, AST_fromId(program, statePtr))));
+  display_text("\"\n");
 }
 
 void callback_print_char(InterpEnv* env, uint8_t c) {
   const uint64_t t = absoluteNow(env);
   if (dbgLastChar == '\n') {
     tag(t, "PRINTLN");
-    display_simu(" ");
+    display_char(' ');
   }
   dbgLastChar = c;
   display_char(c);
@@ -104,11 +113,17 @@ void callback_print_char(InterpEnv* env, uint8_t c) {
 
 void callback_task_trace(InterpEnv* env, const char* tagName, uint32_t instance) {
   const Program* program = env->program.get();
-  display_simu("[");
+  display_char('[');
   display_stamp(absoluteNow(env));
-  display_simu(":%.128s:%s] ", program->infoProg->modelName, tagName);
-  display_simu("'%s'\n",
-               instanceName(program, program->processGlobalInstanceTable[instance].instanceIndex));
+  display_char(':');
+  // The model name field need not end within its 128 bytes.
+  const char* model = program->infoProg->modelName;
+  fwrite_unlocked(model, 1, strnlen(model, 128), stdout);
+  display_char(':');
+  display_text(tagName);
+  display_text("] '");
+  display_text(instanceName(program, program->processGlobalInstanceTable[instance].instanceIndex));
+  display_text("'\n");
 }
 
 // ---------------------------------------------------------------- statistics

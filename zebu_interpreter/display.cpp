@@ -24,8 +24,43 @@ void display_simu(const char* format, ...) {
 
 void display_debug(const char*, ...) {}
 
+// Trace lines are mostly fixed text, names and numbers: written without a
+// format string to parse, and without the stream lock (one thread).
+void display_text(const char* text) {
+  fputs_unlocked(text, stdout);
+}
+
+namespace {
+
+// The decimal digits of v, ending at `end`; returns where they start.
+char* digits(uint64_t v, char* end) {
+  do {
+    *--end = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  return end;
+}
+
+}  // namespace
+
+void display_u64(uint64_t value) {
+  char text[24];
+  char* const end = text + sizeof text;
+  char* first = digits(value, end);
+  fwrite_unlocked(first, 1, static_cast<size_t>(end - first), stdout);
+}
+
+void display_s64(int64_t value) {
+  if (value >= 0) {
+    display_u64(static_cast<uint64_t>(value));
+    return;
+  }
+  putc_unlocked('-', stdout);
+  display_u64(0 - static_cast<uint64_t>(value));
+}
+
 void display_char(uint8_t c) {
-  std::putc(c, stdout);
+  putc_unlocked(c, stdout);
 }
 
 void display_string(InterpEnv*, const char* text) {
@@ -44,9 +79,15 @@ uint64_t time_cut_sub_second(uint64_t ps) {
   return ps % 1000000000000ull;
 }
 
+// "%lld.%012lld" of the seconds and the picoseconds within the second.
 void display_stamp(uint64_t ps) {
-  display_simu("%" PRId64 ".%012" PRId64, static_cast<int64_t>(time_ps_to_s(ps)),
-               static_cast<int64_t>(time_cut_sub_second(ps)));
+  char text[40];
+  char* const end = text + sizeof text;
+  char* first = digits(time_cut_sub_second(ps), end);
+  while (end - first < 12) *--first = '0';
+  *--first = '.';
+  first = digits(time_ps_to_s(ps), first);
+  fwrite_unlocked(first, 1, static_cast<size_t>(end - first), stdout);
 }
 
 void display_time(uint64_t value) {
@@ -166,15 +207,15 @@ void display_value(InterpEnv* env, TaggedValue value) {
   const ValueCell& c = *value.value;
   switch (type.baseType) {
     case TypeInt:
-    case TypeUInt64: display_program("%" PRIu64, c.u64); break;
+    case TypeUInt64: display_u64(c.u64); break;
     case TypeSInt:
-    case TypeSInt64: display_program("%" PRIi64, c.s64); break;
-    case TypeUInt8: display_program("%u", static_cast<unsigned>(c.u8)); break;
-    case TypeUInt16: display_program("%u", static_cast<unsigned>(c.u16)); break;
-    case TypeUInt32: display_program("%u", c.u32); break;
-    case TypeSInt8: display_program("%i", static_cast<int>(c.s8)); break;
-    case TypeSInt16: display_program("%i", static_cast<int>(c.s16)); break;
-    case TypeSInt32: display_program("%i", c.s32); break;
+    case TypeSInt64: display_s64(c.s64); break;
+    case TypeUInt8: display_u64(c.u8); break;
+    case TypeUInt16: display_u64(c.u16); break;
+    case TypeUInt32: display_u64(c.u32); break;
+    case TypeSInt8: display_s64(c.s8); break;
+    case TypeSInt16: display_s64(c.s16); break;
+    case TypeSInt32: display_s64(c.s32); break;
     case TypeTime64:
     case TypeDuration64: display_time(c.u64); break;
     case TypeBoolean: display_program("%s", c.boolean == 1 ? "true" : "false"); break;

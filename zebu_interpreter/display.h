@@ -15,6 +15,10 @@ void display_program(const char* format, ...) __attribute__((format(printf, 1, 2
 void display_simu(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void display_debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void display_char(uint8_t c);
+// Unformatted pieces: text as it is, integers in decimal.
+void display_text(const char* text);
+void display_u64(uint64_t value);
+void display_s64(int64_t value);
 void display_string(InterpEnv* env, const char* text);
 // The text sink handed to the time-text writers (its context is ignored).
 void display_string_printer(void* env, const char* text);

@@ -263,6 +263,11 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<InterpEnv> owned = interp_create();
   InterpEnv* env = owned.get();
+  // The reference the scheduler's index is tested against.
+  if (const char* scheduler = std::getenv("KOVA_SCHEDULER");
+      scheduler != nullptr && std::strcmp(scheduler, "scan") == 0) {
+    scheduler_usePlainScan(env, true);
+  }
   interp_env = env;
   callbacks_adoptEnvironment(std::move(owned));
   board_init(env);

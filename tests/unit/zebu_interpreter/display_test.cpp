@@ -119,3 +119,22 @@ TEST_F(DisplayTest, StatesWithStaticsAndNestedInstances) {
             "[1.500000000003:STATE] process \"Inner\", instance \"child\", local \"level\" = 7\n"
             "[1.500000000003:STATE] process \"Outer\", instance \"top\", local \"on\" = true\n");
 }
+
+TEST(DisplayStamp, SecondsAndTwelveDigitsOfPicoseconds) {
+  const struct {
+    uint64_t ps;
+    const char* expected;
+  } cases[] = {
+      {0, "0.000000000000"},
+      {3, "0.000000000003"},
+      {999999999999ull, "0.999999999999"},
+      {1000000000000ull, "1.000000000000"},
+      {1500000000000ull, "1.500000000000"},
+      {UINT64_MAX, "18446744.073709551615"},
+  };
+  for (const auto& c : cases) {
+    StdoutCapture out;
+    display_stamp(c.ps);
+    EXPECT_EQ(out.text(), c.expected) << c.ps;
+  }
+}

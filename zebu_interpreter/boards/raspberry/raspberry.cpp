@@ -28,6 +28,13 @@ std::array<int32_t, kBoardPinCount> output_pins_varID;
 std::array<int32_t, kBoardPinCount> input_pins_varID;
 
 namespace {
+// Whether any pin was bound each way: the synchronisation runs twice per
+// activation and most programs bind none.
+bool inputPinBound = false;
+bool outputPinBound = false;
+}  // namespace
+
+namespace {
 
 inline constexpr int kCompileFailureStatus = 2;
 inline constexpr int kSearchFailureStatus = 4;
@@ -139,16 +146,21 @@ int bindPin(InterpEnv* env, uint32_t varId, const char* name, std::span<const re
     // PWM reads nothing back, so a uint32 input has no meaning.
     if (input) return 0;
     std::printf("  => PWM pin found: %d, output\n", pin);
-    if (gpio_softPwmCreate(pin, 0, kPwmRange) == 0) output_pins_varID[pin] = id;
+    if (gpio_softPwmCreate(pin, 0, kPwmRange) == 0) {
+      output_pins_varID[pin] = id;
+      outputPinBound = true;
+    }
   } else if (variable.typeId == TypeBoolean) {
     std::printf("  => Digital pin found: %d, %s\n", pin, input ? "input" : "output");
     if (input) {
       gpio_pinMode(pin, 0);
       input_pins_varID[pin] = id;
+      inputPinBound = true;
     } else {
       gpio_pinMode(pin, 1);
       gpio_digitalWrite(pin, variable.value->boolean == 1 ? 1 : 0);
       output_pins_varID[pin] = id;
+      outputPinBound = true;
     }
   }
   return 0;
@@ -233,6 +245,8 @@ void board_init(InterpEnv*) {
   gpio_wiringPiSetup();
   tabpins_init(output_pins_varID);
   tabpins_init(input_pins_varID);
+  inputPinBound = false;
+  outputPinBound = false;
   i2c_ports_init();
   serials_init();
   cans_init();
@@ -263,6 +277,7 @@ TaggedValue boundVariable(const InterpEnv* env, int32_t varId) {
 }  // namespace
 
 void raspberry_sync_input(InterpEnv* env) {
+  if (!inputPinBound) return;
   for (int pin = 0; pin < kBoardPinCount; ++pin) {
     if (input_pins_varID[pin] < 0) continue;
     const TaggedValue variable = boundVariable(env, input_pins_varID[pin]);
@@ -272,6 +287,7 @@ void raspberry_sync_input(InterpEnv* env) {
 }
 
 void raspberry_sync_output(InterpEnv* env) {
+  if (!outputPinBound) return;
   for (int pin = 0; pin < kBoardPinCount; ++pin) {
     if (output_pins_varID[pin] < 0) continue;
     const TaggedValue variable = boundVariable(env, output_pins_varID[pin]);

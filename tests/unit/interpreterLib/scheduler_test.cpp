@@ -1,0 +1,103 @@
+// The scheduler's index: which programs can write what it holds, and runs
+// large enough that only the index keeps them fast.
+#include "interpreterLib/scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "interpreterLib/interp_engine.h"
+#include "interpreterLib/run_control.h"
+#include "interpreterLib/sched_index.h"
+#include "parserLib/compiler.h"
+#include "tests/support/test_host.h"
+
+using namespace kova_test;
+
+namespace {
+
+constexpr uint64_t kMs = 1000000000;
+
+struct Loaded {
+  std::unique_ptr<InterpEnv> env = interp_create();
+  std::unique_ptr<TestHost> host;
+};
+
+void load(Loaded& l, const std::string& source) {
+  CompileOptions options;
+  options.libraryDirs = kova_defaultLibraryDirs();
+  CompileResult compiled = kova_compileText("sched.kova", source, options);
+  ASSERT_NE(compiled.program, nullptr) << source;
+  ASSERT_EQ(interp_load_from_program(l.env.get(), std::move(compiled.program)), 0);
+  l.host = std::make_unique<TestHost>(l.env.get());
+}
+
+std::string withBody(const std::string& body, const std::string& extra = "") {
+  return "var uint64 : c;\n"
+         "processdef Counter() {\n"
+         "  state run { " +
+         body +
+         " }\n"
+         "}\n"
+         "process Counter : p0[1 ms]();\n"
+         "process Counter : p1[2 ms]();\n" +
+         extra;
+}
+
+TEST(SchedulerIndex, ProgramsThatCanWriteWhatTheIndexHolds) {
+  struct Case {
+    const char* name;
+    std::string source;
+    bool writes;
+  };
+  const Case cases[] = {
+      {"globals only", withBody("c = c + 1;"), false},
+      {"own execution time", withBody("self.execution_time = 2 ms;"), false},
+      {"reads another instance's pid", withBody("c = uint64(p1.pid);"), false},
+      {"jitter from a timing annotation",
+       withBody("c = c + 1;", "@kova:time:p0 { p0.jitter = 1 ms; }"), false},
+      {"clock drift", withBody("system.ppm = 10;"), false},
+      {"own priority", withBody("self.priority = 3;"), true},
+      {"another instance's deadline", withBody("p1.deadline = 5 ms;"), true},
+      {"period from a timing annotation", withBody("c = 1;", "@kova:time:p1 { p1.period = 3 ms; }"),
+       true},
+      {"own queue", withBody("self.next_activations.clear();"), true},
+      {"the whole instance", withBody("var Process_Instance : copy = self;"), true},
+      {"the process list", withBody("c = uint64(system.processes.count());"), true},
+      {"an instance by reference",
+       withBody("touch(self);", "touch(out Process_Instance : p) { p.priority = 1; }"), true},
+  };
+  for (const Case& c : cases) {
+    Loaded l;
+    load(l, c.source);
+    EXPECT_EQ(schedIndex_programWritesSchedule(l.env.get()), c.writes) << c.name;
+  }
+}
+
+// The timing of every instance is evaluated at start-up: thousands of them
+// must not exhaust the evaluation stack.
+TEST(SchedulerIndex, ThousandsOfInstancesStartAndRun) {
+  std::string source =
+      "var uint64 : c;\n"
+      "processdef Counter() { state run { c = c + 1; } }\n";
+  constexpr uint32_t kInstances = 1200;
+  for (uint32_t i = 0; i < kInstances; ++i) {
+    source += "process Counter : p" + std::to_string(i) + "[" + std::to_string(1 + i % 3) +
+              " ms, " + std::to_string(i % 2) + " ms]();\n";
+  }
+  for (const bool plain : {false, true}) {
+    Loaded l;
+    load(l, source);
+    InterpEnv* env = l.env.get();
+    scheduler_usePlainScan(env, plain);
+    interp_init(env);
+    interp_run_until(env, 6 * kMs);
+    // Activations at or before 6 ms: every k-th ms from the offset.
+    uint64_t expected = 0;
+    for (uint32_t i = 0; i < kInstances; ++i) expected += (6 - i % 2) / (1 + i % 3) + 1;
+    const uint32_t c = interp_getVariableID(env, "c");
+    EXPECT_EQ(env->program->globalVariableTable[c].value->u64, expected) << "plain " << plain;
+  }
+}
+
+}  // namespace
