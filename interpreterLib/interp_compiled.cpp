@@ -82,6 +82,7 @@ struct CallInfo {
   std::vector<uint8_t> byRef;
   uint32_t resultType = NO_ID;  // NO_ID: a call used as a statement
   bool scalarResult = false;    // one plain cell: the copy is counted, not made
+  uint32_t argPushes = 0;       // evCallScalar: the cells its arguments count
   mutable const CStmt* code = nullptr;
   mutable bool resolved = false;
 };
@@ -602,6 +603,23 @@ void invoke(const CallInfo& c, Run& r, const TaggedValue* result) {
   --ctx.callDepth;
 }
 
+// The walker copies the result onto the stack (its cell and one more), then
+// the caller's counts come back.
+[[gnu::always_inline]] inline uint64_t pushResult(Run& r, const CallInfo& c,
+                                                  const TaggedValue& result,
+                                                  const LocalVarsCounts& saved) {
+  Context& ctx = *r.ctx;
+  uint64_t v = 0;
+  if (c.scalarResult && ctx.stack_used < kStackCells - 2) [[likely]] {
+    ctx.stack_used += 2;
+    v = result.value->u64;
+  } else {
+    v = interpStack_pushForcedTypeValue(r.env, c.resultType, result).value->u64;
+  }
+  restoreCounts(r, saved);
+  return v;
+}
+
 uint64_t evCall(const CExpr& e, Run& r) {
   const CallInfo& c = *e.call;
   if (c.resultType == NO_ID) {
@@ -609,7 +627,6 @@ uint64_t evCall(const CExpr& e, Run& r) {
     return 0;
   }
   InterpEnv* env = r.env;
-  Context& ctx = *r.ctx;
   const LocalVarsCounts saved = saveCounts(r);
   const TaggedValue* result = declareLocal(r, c.resultType);
   if (c.scalarResult) {
@@ -618,17 +635,91 @@ uint64_t evCall(const CExpr& e, Run& r) {
     value_clear(env, *result);
   }
   invoke(c, r, result);
-  uint64_t v = 0;
-  // The walker copies the result onto the stack (its cell and one more).
-  if (c.scalarResult && ctx.stack_used < kStackCells - 2) {
-    ctx.stack_used += 2;
-    v = result->value->u64;
-  } else {
-    const TaggedValue copy = interpStack_pushForcedTypeValue(env, c.resultType, *result);
-    v = copy.value->u64;
+  return pushResult(r, c, *result, saved);
+}
+
+// A call whose arguments are all call-free single cells of a known type
+// passed by value, and whose result is a single cell. Checked once at entry:
+// when the whole frame (result, copies, the result's reference) fits the
+// local tables and the arguments' cells fit the stack, none of the general
+// frame's checks below can fail, so the cells are written in place and the
+// two saves and restores become one. The counts still move in the general
+// frame's order, so the depth check, nested calls and failures see the same
+// tables; otherwise the general frame runs and fails where it fails.
+// The argument count is a template parameter: the binding loop unrolls.
+template <uint32_t nArgs>
+uint64_t evCallScalar(const CExpr& e, Run& r) {
+  const CallInfo& c = *e.call;
+  Context& ctx = *r.ctx;
+  LocalVarsIndexes& live = ctx.localVarsIndexes;
+  const uint32_t v0 = live.count.variables;
+  const uint32_t d0 = live.count.variablesData;
+  if (v0 + nArgs + 1 >= kMaxLocalVariables || d0 + nArgs + 1 >= kMaxLocalData ||
+      ctx.stack_used + c.argPushes >= kStackCells) [[unlikely]] {
+    return evCall(e, r);
   }
-  restoreCounts(r, saved);
-  return v;
+  InterpEnv* env = r.env;
+  const auto savedBase = live.base;
+  const uint32_t savedConstants = readField(live.count.constants);
+  TaggedValue* table = r.localTable;
+  ValueCell* data = r.localData;
+  ValueCell* const result = &data[d0];
+  table[v0] = {result, c.resultType, NO_ID};
+  result->u64 = 0;
+  live.count.variables = v0 + 1;
+  live.count.variablesData = d0 + 1;
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (ctx.callDepth == 0) ctx.stackBase = frame;
+  if (ctx.callDepth >= kMaxCallDepth || ctx.stackBase - frame > ctx.stackBudget) [[unlikely]] {
+    interp_failure(env, "Stack overflow\n");
+    return pushResult(r, c, table[v0], {v0, savedConstants, d0});
+  }
+  ++ctx.callDepth;
+  const CExpr* const* args = c.args.data();
+  for (uint32_t i = 0; i < nArgs; ++i) {
+    const CExpr& arg = *args[i];
+    ctx.stack_used += arg.pushes;
+    const uint64_t bits = arg.fn(arg, r);
+    const uint32_t at = v0 + 1 + i;
+    table[at] = {&data[d0 + 1 + i], arg.type, NO_ID};
+    data[d0 + 1 + i].u64 = bits;
+    live.count.variables = at + 1;
+    live.count.variablesData = d0 + 2 + i;
+  }
+  table[v0 + 1 + nArgs] = table[v0];
+  live.count.variables = v0 + 2 + nArgs;
+  live.base.variables = v0 + 1;
+  const StackMark mark = interpStack_enterCall(env);
+  if (!c.resolved) {
+    c.code = lookupOrCompile(env, c.body);
+    c.resolved = true;
+  }
+  TaggedValue* const callerLocals = r.locals;
+  if (c.code != nullptr) {
+    r.locals = table + v0 + 1;
+    c.code->fn(*c.code, r);
+    r.locals = callerLocals;
+  } else {
+    statement_walk(env, c.body);
+  }
+  interpStack_leaveCall(env, mark);
+  if (live.base.variables >= savedBase.variables &&
+      (savedBase.processStaticVariables == NO_ID ||
+       savedBase.processStaticVariables <= live.base.processStaticVariables) &&
+      live.count.variables >= v0 + 1 && live.count.constants >= savedConstants &&
+      live.count.variablesData >= d0 + 1) [[likely]] {
+    live.base.processStaticVariables = savedBase.processStaticVariables;
+    live.base.variables = savedBase.variables;
+    live.count = {v0 + 1, savedConstants, d0 + 1};
+  } else {
+    LocalVarsIndexes saved;
+    saved.base.processStaticVariables = savedBase.processStaticVariables;
+    saved.base.variables = savedBase.variables;
+    saved.count = {v0 + 1, savedConstants, d0 + 1};
+    Variable_restorePrevLocalVarIndexes(env, saved);
+  }
+  --ctx.callDepth;
+  return pushResult(r, c, table[v0], {v0, savedConstants, d0});
 }
 
 // ---------------------------------------------------------------- statements
@@ -978,6 +1069,7 @@ CExpr* Compiler::userCall(const AST_Node* node, const AST_Node* index, uint32_t 
   }
   const AST_Node* params = child(function.params);
   const AST_Node* args = child(node->right);
+  bool scalarArgs = true;
   for (; params != nullptr && args != nullptr;
        params = child(params->right), args = child(args->right)) {
     if (params->op != LIST || args->op != LIST) return walk(node);
@@ -991,6 +1083,20 @@ CExpr* Compiler::userCall(const AST_Node* node, const AST_Node* index, uint32_t 
     account(e, arg);
     c.args.push_back(arg);
     c.byRef.push_back(byRef ? 1 : 0);
+    scalarArgs = scalarArgs && !byRef && arg->kind == Kind::kTemp && arg->pure && arg->acct &&
+                 arg->type < program_->infoProg->n_type &&
+                 program_->typeTable[arg->type].storageSize == 1;
+    c.argPushes += arg->pushes;
+  }
+  if (scalarArgs && c.scalarResult) {
+    switch (c.args.size()) {
+      case 0: e->fn = evCallScalar<0>; break;
+      case 1: e->fn = evCallScalar<1>; break;
+      case 2: e->fn = evCallScalar<2>; break;
+      case 3: e->fn = evCallScalar<3>; break;
+      case 4: e->fn = evCallScalar<4>; break;
+      default: break;
+    }
   }
   return e;
 }

@@ -38,6 +38,8 @@
 //   closures, typed ops, generic call frame                  0.18         0.21     0.45
 //   + local/literal operands, frame counters inline,
 //     one-statement blocks unwrapped                         0.13         0.17     0.28
+//   + one-cell calls: the frame checked once and written in place  fib 0.20
+//     (Lua 0.116 that day: 2.26x before, 1.69x after)
 // The loops are within 1.2x of Lua (globals faster: Lua's are table
 // look-ups); what is left in fib is the call frame itself (the local
 // table's counters saved, checked and restored, the result cell declared,

@@ -124,6 +124,84 @@ big(in uint32 : n) {
 init() { big(0); }
 )";
 
+// Calls of one-cell values by value with a one-cell result, of every width
+// and count; a callee writing its copy; calls inside arguments; a call with
+// an out parameter beside them.
+constexpr const char* kScalarCalls = R"(
+var int32 : seen;
+none(out int16 : r) { r = -3; }
+neg(in int8 : a, out int8 : r) { a = -a; r = a; }
+mix(in uint8 : a, in int16 : b, in float64 : c, in bool : d, out float64 : r) {
+  seen = seen + 1;
+  if (d) { r = c * float64.as(b) + float64.as(a); } else { r = c; }
+}
+pick(in uint64 : a, in uint64 : b, in uint64 : c, in uint64 : d, in uint64 : e, out uint64 : r) {
+  r = a * 10000 + b * 1000 + c * 100 + d * 10 + e;
+}
+less(in float32 : x, in float32 : y, out bool : r) { r = x < y; }
+acc(in uint32 : v, out uint32 : total, out uint32 : r) { total = total + v; r = total * 2; }
+ack(in uint32 : m, in uint32 : n, out uint32 : r) {
+  if (m == 0) { r = n + 1; } else { if (n == 0) { r = ack(m - 1, 1); } else { r = ack(m - 1, ack(m, n - 1)); } }
+}
+init() {
+  var int8 : k = 5;
+  var uint32 : t = 1;
+  IO.println("%d %d %d", none(), neg(k), k);
+  IO.println("%f %f %d", mix(200, -300, 0.5, true), mix(1, 2, 3.25, false), seen);
+  IO.println("%u %u", pick(1, 2, 3, 4, 5), pick(pick(0, 0, 0, 0, 9), 8, 7, 6, uint64.cast(neg(-5))));
+  IO.println("%b %b", less(1.5, 2.5), less(float32.cast(neg(1)), -2.0));
+  IO.println("%u %u %u", acc(3, t), acc(4, t), t);
+  IO.println("ack %u", ack(2, 3));
+}
+)";
+
+// The stack fills inside the arguments of calls with one-cell results.
+constexpr const char* kArgumentDepth = R"(
+deeper(in uint32 : n, in uint32 : m, out uint32 : r) {
+  IO.println("%u", n);
+  r = (n * 3 + m) + deeper(((n + 1) * 2 + (m - 1) * 3 + 7) / 5 + n - m, (n + 1) * (m + 1) - n * m - n);
+}
+init() { IO.println("%u", deeper(1, 1)); }
+)";
+
+// Recursion with a one-cell result stops at the call depth.
+constexpr const char* kResultDepth = R"(
+down(in uint32 : n, out uint32 : r) { IO.println("%u", n); r = down(n + 1) + 1; }
+init() { IO.println("%u", down(0)); }
+)";
+
+// The local table fills with frames of four arguments and a result; the
+// locals each level adds move where in the frame the limit falls.
+constexpr const char* kFrameLimit = R"(
+wide(in uint32 : a, in uint32 : b, in uint32 : c, in uint32 : d, out uint32 : r) {
+  IO.println("%u", a);
+  r = wide(a + 1, b + a, c - 1, d * 2) + 1;
+}
+init() { IO.println("%u", wide(0, 1, 2, 3)); }
+)";
+
+constexpr const char* kFrameLimitMoreLocals = R"(
+wide(in uint32 : a, in uint32 : b, in uint32 : c, in uint32 : d, out uint32 : r) {
+  var uint32 : y = b;
+  var uint32 : z = c;
+  IO.println("%u", a);
+  r = wide(a + 1, y + a, z - 1, d + 1) + 1;
+}
+init() { IO.println("%u", wide(0, 1, 2, 3)); }
+)";
+
+// Frames of four arguments and a result beside a small array fill the local
+// data table; the limit falls inside a frame's own cells.
+constexpr const char* kResultData = R"(
+big(in uint32 : a, in uint32 : b, in uint32 : c, in uint32 : d, out uint64 : r) {
+  var uint64 : cells[4];
+  cells[a mod 4] = uint64.as(b);
+  IO.println("level %u", a);
+  r = big(a + 1, b + 2, c + 3, d + 4) + cells[a mod 4];
+}
+init() { IO.println("%u", big(0, 1, 2, 3)); }
+)";
+
 // Run-time failures from inside compiled statements.
 constexpr const char* kDivision = R"(
 init() {
@@ -180,6 +258,12 @@ constexpr Case kCases[] = {
     {"negative_index", "-q", kIndex, "Negative array index"},
     {"bounds", "-q", kBounds, "Array index out of bounds (4)"},
     {"traced", "-t 40", kTraced, "Assign count"},
+    {"scalar_calls", "-q", kScalarCalls, "ack 9"},
+    {"argument_depth", "-q", kArgumentDepth, "Stack overflow"},
+    {"result_depth", "-q", kResultDepth, "Stack overflow"},
+    {"frame_limit", "-q", kFrameLimit, "overflow"},
+    {"frame_limit_more_locals", "-q", kFrameLimitMoreLocals, "overflow"},
+    {"result_data", "-q", kResultData, "Local variables data stack overflow"},
 };
 
 RunResult runWith(const char* mode, const Case& c) {
