@@ -308,10 +308,10 @@ def sync_tree(source, target):
                 (target / rel).unlink()
 
 
-def prepare(work, jobs):
+def prepare(work, source):
     src, build = work / "src", work / "build"
     src.mkdir(parents=True, exist_ok=True)
-    sync_tree(ROOT, src)
+    sync_tree(source, src)
     if not (build / "CMakeCache.txt").exists():
         # Light optimisation, no debug information, a fast linker: most of a
         # mutant's cost is relinking every test executable.
@@ -427,6 +427,9 @@ def main():
                         help="scratch folder (default build-mutation)")
     parser.add_argument("--results", help="results file (default WORK/results.txt)")
     parser.add_argument("--equivalent", default=str(HERE / "equivalent.txt"))
+    parser.add_argument("--source", default=str(ROOT), help="the tree to mirror and mutate "
+                        "(default: this repository; e.g. an export of an older commit, to "
+                        "score its tests)")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--timeout", type=int, default=0, help="seconds per mutant "
                         "(default: three times the unmutated suite, at least 60)")
@@ -443,7 +446,7 @@ def main():
 
     chosen = []
     for path in files:
-        text = (ROOT / path).read_text()
+        text = (pathlib.Path(args.source) / path).read_text()
         every = mutants_of(path, text)
         if wanted is not None:
             ids = set(wanted)
@@ -461,7 +464,7 @@ def main():
         return 0
 
     work = pathlib.Path(args.work).resolve()
-    src, build = prepare(work, args.jobs)
+    src, build = prepare(work, pathlib.Path(args.source).resolve())
     print(f"building the unmutated tree in {build} ...", flush=True)
     ok, out = build_tree(build, args.jobs)
     if not ok:
