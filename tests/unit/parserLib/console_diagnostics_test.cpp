@@ -120,6 +120,12 @@ TEST_F(ConsoleFixture, LinesAndTheirDiagnostics) {
       {"a[s16] = 1;", "[WARNING] Line 1: signed integer variable as array index\n"},
       {"a[u16] = 1;", ""},
       {"a[9] = 1;", ""},
+      // A duration literal is a constant: the index is checked as one.
+      {"a[uint32.cast((12) ns)] = 1;",
+       "[ERROR] Line 1: index value is out of array bounds (0 to 9)\n"},
+      {"a[uint32.cast((12) us)] = 1;",
+       "[ERROR] Line 1: index value is out of array bounds (0 to 9)\n"},
+      {"d = (speed) us;", ""},
       // Only a missing last `out` argument makes a call a value.
       {"speed = both(1);",
        "[ERROR] Line 1: wrong function \"both\" parameters number (2 parameter(s) expected, but "
