@@ -479,6 +479,7 @@ def main():
     print(f"suite: {baseline:.0f} s unmutated; timeout {overall} s per mutant, "
           f"{per_test} s per test; {len(chosen)} mutants", flush=True)
 
+    results_path = pathlib.Path(args.results) if args.results else work / "results.txt"
     results = []
     for k, m in enumerate(chosen, 1):
         if m.id in equivalent:
@@ -499,12 +500,14 @@ def main():
               flush=True)
         if outcome == "survived":
             print(f"  - {m.before}\n  + {m.after}", flush=True)
+        # Kept up to date, so that an interrupted campaign leaves what it found.
+        with open(os.devnull, "w") as sink:
+            write_results(results_path, results, report(results, equivalent, sink))
     # Leave the scratch build matching the tree.
     build_tree(build, args.jobs)
 
     print()
     rows = report(results, equivalent, sys.stdout)
-    results_path = pathlib.Path(args.results) if args.results else work / "results.txt"
     write_results(results_path, results, rows)
     print(f"\nresults: {results_path}")
     return 0
