@@ -415,6 +415,35 @@ def read_ids(path):
     return ids
 
 
+class Recorded:
+    """A mutant as a results file names it."""
+    def __init__(self, mutant_id):
+        self.id = mutant_id
+        self.path = mutant_id.rsplit(":", 3)[0]
+
+
+def report_files(paths, equivalent):
+    """The table of one or more results files, a later file's outcome of a
+    mutant replacing an earlier one's (a campaign, then re-runs of its
+    survivors); survivors listed as equivalent since are counted as such."""
+    outcomes = {}
+    for path in paths:
+        for line in pathlib.Path(path).read_text().splitlines():
+            if not line or line.startswith(("#", " ")):
+                continue
+            mutant_id, outcome = line.split()[:2]
+            outcomes[mutant_id] = outcome.replace("-", " ")
+    results = []
+    for mutant_id, outcome in outcomes.items():
+        if outcome == "survived" and mutant_id in equivalent:
+            outcome = "equivalent"
+        results.append((Recorded(mutant_id), outcome))
+    report(results, equivalent, sys.stdout)
+    for m, outcome in results:
+        if outcome == "survived":
+            print(f"survived: {m.id}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("files", nargs="*", help="sources relative to the repository "
@@ -434,9 +463,14 @@ def main():
     parser.add_argument("--timeout", type=int, default=0, help="seconds per mutant "
                         "(default: three times the unmutated suite, at least 60)")
     parser.add_argument("--list", action="store_true", help="list the sampled mutants only")
+    parser.add_argument("--report", nargs="+", metavar="RESULTS", help="print the table of "
+                        "results files (later ones override earlier outcomes); no build")
     args = parser.parse_args()
 
     equivalent = load_equivalent(pathlib.Path(args.equivalent))
+    if args.report:
+        report_files(args.report, equivalent)
+        return 0
     files = args.files or [file for _, file in CORE]
     wanted = None
     if args.rerun:
