@@ -72,6 +72,8 @@ TEST_F(StatementTest, ControlFlow) {
       {b.while_(less(b.gvar(x), 10),
                 b.block({incr(x), b.namedBlock("inner", b.block({b.break_()})), incr(y)})),
        1, 0},
+      // A program file may give a loop a single statement as its body.
+      {b.while_(less(b.gvar(x), 3), incr(x)), 3, 0},
       {b.if_(b.boolean(false), b.block({incr(x)})), 0, 0},
       {b.if_(b.boolean(false), b.block({incr(x)}), b.block({incr(y)})), 0, 1},
       {b.userAnnotation(b.block({incr(x)})), 0, 0},  // not run
