@@ -26,6 +26,7 @@ struct ConsoleFixture : testing::Test {
     b.global("s16", TypeSInt16);
     b.global("i64", TypeSInt64);
     b.global("u64", TypeUInt64);
+    b.global("f32", TypeF32);
     b.global("d", TypeDuration64);
     b.global("p", point);
     b.global("a", b.arrayType(TypeUInt8, 10));
@@ -126,6 +127,13 @@ TEST_F(ConsoleFixture, LinesAndTheirDiagnostics) {
       {"a[uint32.cast((12) us)] = 1;",
        "[ERROR] Line 1: index value is out of array bounds (0 to 9)\n"},
       {"d = (speed) us;", ""},
+      // A float literal takes the other operand's type before any check.
+      {"f32 & 1.5",
+       "[ERROR] Line 1: only same integer types allowed in bitwise operation (float32 and "
+       "float32 found)\n"},
+      {"1.5 | f32",
+       "[ERROR] Line 1: only same integer types allowed in bitwise operation (float32 and "
+       "float32 found)\n"},
       // Only a missing last `out` argument makes a call a value.
       {"speed = both(1);",
        "[ERROR] Line 1: wrong function \"both\" parameters number (2 parameter(s) expected, but "
