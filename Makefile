@@ -4,7 +4,7 @@ SANITIZE_DIR ?= build-sanitize
 JOBS         ?= 2
 GENERATOR    := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 
-.PHONY: all build test sanitize release run bench clean docs
+.PHONY: all build test sanitize release run bench clean docs mutation
 
 # The bundled example: a traffic light run for one simulated second, traced.
 run: build
@@ -49,5 +49,12 @@ release:
 	  ctest --test-dir $$dir --output-on-failure -j $(JOBS) || exit 1; \
 	done
 
+# Mutation testing of the core files (minutes to hours; not part of CI):
+# planted faults the suite must notice. Options through MUTATION_ARGS, e.g.
+#   make mutation MUTATION_ARGS="--sample 10 interpreterLib/buffer.cpp"
+#   make mutation MUTATION_ARGS="--rerun build-mutation/results.txt"
+mutation:
+	nice -n 5 python3 tools/mutation/mutate.py --jobs $(JOBS) $(MUTATION_ARGS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-release-g++ build-release-clang++
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-release-g++ build-release-clang++ build-mutation

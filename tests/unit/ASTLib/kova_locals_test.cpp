@@ -13,8 +13,6 @@ namespace {
 
 struct LocalsFixture : testing::Test {
   ProgramBuilder b;
-  uint32_t five = b.arrayType(TypeUInt64, 5);
-  uint32_t four = b.arrayType(TypeUInt64, 4);
   uint32_t record = b.structType("Record", {{"a", TypeUInt8}, {"q", b.queueType(TypeUInt8, 2)}});
   uint32_t g = b.global("g", TypeUInt32, {41});
   std::unique_ptr<InterpEnv> env = interp_create();
@@ -79,32 +77,6 @@ TEST_F(LocalsFixture, ConstantsPointIntoConstantData) {
   EXPECT_EQ(k->globalId, NO_ID);
   LocalConstant_decrCount(env.get());
   EXPECT_DEATH(LocalConstant_decrCount(env.get()), "constants > 0");
-}
-
-// Each limit: the last entry or cell fits, the next one ends the run.
-TEST_F(LocalsFixture, LimitsOnBothSides) {
-  TestHost host(env.get());
-  StdoutCapture out;
-  env->ctx->localVarsIndexes.count.variablesData = 3195;
-  LocalVariable_declare(env.get(), four);  // 3195 + 4 fits
-  env->ctx->localVarsIndexes.count.variablesData = 3195;
-  try {
-    LocalVariable_declare(env.get(), five);
-    FAIL() << "a 5-cell local at 3195 must be refused";
-  } catch (const HostExit& e) {
-    EXPECT_EQ(e.status, 1);
-  }
-  env->ctx->localVarsIndexes.count.variablesData = 0;
-  env->ctx->localVarsIndexes.count.variables = kMaxLocalVariables - 1;
-  LocalVariable_declare(env.get(), TypeUInt8);  // the last entry
-  EXPECT_THROW(LocalVariable_declare(env.get(), TypeUInt8), HostExit);
-  EXPECT_THROW(LocalVariable_reference(env.get(), &env->program->globalVariableTable[g]), HostExit);
-  env->ctx->localVarsIndexes.count.constants = kMaxLocalConstants - 1;
-  LocalConstant_allocValue(env.get(), TypeUInt8);
-  EXPECT_THROW(LocalConstant_allocValue(env.get(), TypeUInt8), HostExit);
-  EXPECT_EQ(out.text(),
-            "Local variables data stack overflow\nLocal variables stack overflow\n"
-            "Local variables stack overflow\nLocal variables stack overflow\n");
 }
 
 TEST_F(LocalsFixture, RestoringAboveTheLiveCountsIsABug) {

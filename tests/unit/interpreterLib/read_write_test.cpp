@@ -167,6 +167,56 @@ TEST_F(ReadFixture, FailuresReturnTheirStepWhenTheHostCarriesOn) {
   EXPECT_EQ(out.text(), "could not read input code file !\ninvalid Kova AST file !\n");
 }
 
+// Records that point outside what the file holds fail at their step.
+TEST_F(ReadFixture, RecordsOutsideTheirDataFailAtTheirStep) {
+  auto program = richProgram().build();
+  const InfoProg& info = *program->infoProg;
+  const Bytes bytes = fileOf(program.get());
+  // Offsets of sections 10 (constant records), 11 (variable types) and 13
+  // (static types): the earlier sections, each padded to 8 bytes.
+  const uint64_t before[12] = {info.n_AST * 24ull,
+                               info.n_type * 20ull,
+                               info.size_constantData * 8ull,
+                               info.n_strings * 4ull,
+                               info.stringTableSize,
+                               info.n_functions * 8ull,
+                               info.n_processDefinitions * 36ull,
+                               info.n_globalProcessInstances * 32ull,
+                               info.n_processInstances * 8ull,
+                               info.n_globalConstants * 8ull,
+                               info.n_globalVariables * 4ull,
+                               info.size_globalVariableData * 8ull};
+  const auto sectionStart = [&](int section) {
+    uint64_t offset = 224;
+    for (int i = 0; i < section; ++i) offset = (offset + before[i] + 7) / 8 * 8;
+    return static_cast<size_t>(offset);
+  };
+  const struct {
+    const char* name;
+    size_t offset;
+    uint32_t value;
+    int step;
+  } cases[] = {
+      {"constant at the end of the data", sectionStart(9), info.size_constantData, 14},
+      {"constant at the last cell", sectionStart(9), info.size_constantData - 1, 0},
+      {"global variable of no type", sectionStart(10), info.n_type, 15},
+      {"static variable of no type", sectionStart(12), info.n_type, 17},
+  };
+  for (const auto& c : cases) {
+    Bytes damaged = bytes;
+    setU32(damaged, c.offset, c.value);
+    const std::string path = tempPath("damaged-record.ast");
+    writeFile(path, damaged);
+    auto quiet = interp_create();  // the default host carries on after the message
+    StdoutCapture out;
+    EXPECT_EQ(
+        readBinary_AST(quiet.get(), quiet->program.get(), quiet->program->dbg.get(), path.c_str()),
+        c.step)
+        << c.name;
+    EXPECT_EQ(out.text(), c.step == 0 ? "" : "invalid Kova AST file !\n") << c.name;
+  }
+}
+
 TEST_F(ReadFixture, HeaderFailures) {
   const Bytes bytes = fileOf(richProgram().build().get());
   const std::string invalid = "invalid Kova AST file !\n";

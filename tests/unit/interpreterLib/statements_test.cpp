@@ -11,6 +11,7 @@
 #include "interpreterLib/interp.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/interp_stack.h"
+#include "interpreterLib/run_control.h"
 #include "tests/support/interp_fixture.h"
 
 using namespace kova_test;
@@ -72,6 +73,8 @@ TEST_F(StatementTest, ControlFlow) {
       {b.while_(less(b.gvar(x), 10),
                 b.block({incr(x), b.namedBlock("inner", b.block({b.break_()})), incr(y)})),
        1, 0},
+      // A program file may give a loop a single statement as its body.
+      {b.while_(less(b.gvar(x), 3), incr(x)), 3, 0},
       {b.if_(b.boolean(false), b.block({incr(x)})), 0, 0},
       {b.if_(b.boolean(false), b.block({incr(x)}), b.block({incr(y)})), 0, 1},
       {b.userAnnotation(b.block({incr(x)})), 0, 0},  // not run
@@ -227,4 +230,34 @@ TEST(EngineLoad, InstancesGetTheirInitialValues) {
   EXPECT_EQ(p->processStaticVariableTable[2].value->u64, 4u);  // own static after the subs
   EXPECT_STREQ(TaggedValue_toString(p, interp_knownField(e, system, kField_System_sched_policy)),
                "FIFO");
+}
+
+// An `after` whose program file holds no delay waits for nothing: the
+// triggered instance, due again at the same instant, leaves `a` at its
+// second step. (Were it waiting, `a` would stop the trigger at its third.)
+TEST(ProcessStep, AnAfterWithoutDelayFiresAtOnce) {
+  ProgramBuilder b;
+  const uint32_t go = b.global("go", TypeBoolean, {1});
+  const uint32_t steps = b.global("steps", TypeUInt32);
+  const N count = b.assign(b.gvar(steps), b.op(PLUS_OP, TypeUInt32, b.gvar(steps), b.integer(1)));
+  const N stop = b.assign(b.gvar(go), b.boolean(false));
+  const uint32_t p = b.process(
+      "P", {.states = {{"a",
+                        b.block({count, b.if_(b.op(GT_OP, TypeUInt32, b.gvar(steps), b.integer(2)),
+                                              b.block({stop}))}),
+                        {after(b.ms(0), "b")}},
+                       {"b", b.block({count, stop})}}});
+  b.instance("p", p, {.trigger = b.gvar(go)});
+  auto program = b.build();
+  for (uint32_t i = 0; i < program->infoProg->n_AST; ++i) {
+    AST_Node& node = program->RAMprogram[i];
+    if (node.op == AFTER_OP) program->RAMprogram[node.left].left = NO_ID;  // the delay
+  }
+  auto env = interp_create();
+  TestHost host(env.get());
+  ASSERT_EQ(interp_load_from_program(env.get(), std::move(program)), 0);
+  interp_init(env.get());
+  interp_run_until(env.get(), 1'000'000'000ull);  // 1 ms
+  EXPECT_EQ(env->program->globalVariableTable[steps].value->u32, 2u);
+  EXPECT_EQ(env->program->globalVariableTable[go].value->u8, 0u);
 }

@@ -198,22 +198,6 @@ TEST(Validate, EachDamageIsRefusedWithWhereAndWhat) {
   }
 }
 
-TEST(Validate, NestingLimitOnBothSides) {
-  for (const uint32_t depth : {kMaxNestingDepth, kMaxNestingDepth + 1}) {
-    ProgramBuilder b;
-    N chain = b.integer(1);
-    for (uint32_t i = 1; i < depth; ++i) chain = b.op(NEG_OP, TypeSInt32, chain);
-    auto program = b.build();
-    const std::string why = refusal(*program);
-    if (depth == kMaxNestingDepth) {
-      EXPECT_EQ(why, "");
-    } else {
-      EXPECT_EQ(why, "node " + std::to_string(chain.id) + ": nesting deeper than " +
-                         std::to_string(kMaxNestingDepth) + " nodes");
-    }
-  }
-}
-
 // A long statement list is walked in a loop: its length is no nesting.
 TEST(Validate, LongListsAreNoNesting) {
   ProgramBuilder b;

@@ -24,6 +24,9 @@ struct ConsoleFixture : testing::Test {
     b.global("speed", TypeUInt32, {7});
     b.global("u16", TypeUInt16);
     b.global("s16", TypeSInt16);
+    b.global("i64", TypeSInt64);
+    b.global("u64", TypeUInt64);
+    b.global("f32", TypeF32);
     b.global("d", TypeDuration64);
     b.global("p", point);
     b.global("a", b.arrayType(TypeUInt8, 10));
@@ -33,6 +36,7 @@ struct ConsoleFixture : testing::Test {
     b.function(
         "twice", {{Dir::In, TypeUInt32, "a"}, {Dir::Out, TypeUInt32, "r"}},
         b.block({b.assign(b.local(1), b.op(MULT_OP, TypeUInt32, b.local(0), b.integer(2)))}));
+    b.function("both", {{Dir::In, TypeUInt32, "a"}, {Dir::In, TypeUInt32, "b"}}, b.block({}));
     host = std::make_unique<TestHost>(env.get());
     interp_load_from_program(env.get(), b.build());
     interp_init(env.get());
@@ -98,6 +102,43 @@ TEST_F(ConsoleFixture, LinesAndTheirDiagnostics) {
       {"1 < speed > 0",
        "[WARNING] Line 1: '<' and '<=' should not be used in a '>' and '>=' multiple comparison "
        "expression\n"},
+      // Which text depends on the link that turns the chain's direction.
+      {"9 > speed >= 1 < 3",
+       "[WARNING] Line 1: '>' and '>=' should not be used in a '<' and '<=' multiple comparison "
+       "expression\n"},
+      {"1 <= speed >= 0",
+       "[WARNING] Line 1: '<' and '<=' should not be used in a '>' and '>=' multiple comparison "
+       "expression\n"},
+      {"1 < speed <= 9 < 10", ""},
+      {"9 > speed >= 1", ""},
+      {"1 != speed == 2",
+       "[ERROR] Line 1: Multiple (in)equality expression must use the same operator (== or !=)\n"},
+      {"1 == speed == 1", ""},
+      {"a[i64] = 1;",
+       "[ERROR] Line 1: 64 bits integer type variables are forbidden as array index\n"},
+      {"a[u64] = 1;",
+       "[ERROR] Line 1: 64 bits integer type variables are forbidden as array index\n"},
+      {"a[s16] = 1;", "[WARNING] Line 1: signed integer variable as array index\n"},
+      {"a[u16] = 1;", ""},
+      {"a[9] = 1;", ""},
+      // A duration literal is a constant: the index is checked as one.
+      {"a[uint32.cast((12) ns)] = 1;",
+       "[ERROR] Line 1: index value is out of array bounds (0 to 9)\n"},
+      {"a[uint32.cast((12) us)] = 1;",
+       "[ERROR] Line 1: index value is out of array bounds (0 to 9)\n"},
+      {"d = (speed) us;", ""},
+      // A float literal takes the other operand's type before any check.
+      {"f32 & 1.5",
+       "[ERROR] Line 1: only same integer types allowed in bitwise operation (float32 and "
+       "float32 found)\n"},
+      {"1.5 | f32",
+       "[ERROR] Line 1: only same integer types allowed in bitwise operation (float32 and "
+       "float32 found)\n"},
+      // Only a missing last `out` argument makes a call a value.
+      {"speed = both(1);",
+       "[ERROR] Line 1: wrong function \"both\" parameters number (2 parameter(s) expected, but "
+       "1 found)\n"},
+      {"speed = twice(1);", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
