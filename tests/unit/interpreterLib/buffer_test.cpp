@@ -184,11 +184,11 @@ TEST_F(BufferTest, SortedInsertionOfAnElementOfTheChannel) {
   load();
   const TaggedValue q = global(ids[0]), s = global(ids[1]);
   push(q, 5);
-  push(q, 1);
+  queue_add(env.get(), q, element(q, 1).data());  // the unchecked push, given room
   channel_insert_sorted(env.get(), callNode(), q, channel_lastpeek(env.get(), callNode(), q).value);
   EXPECT_EQ(keys(q), (Keys{1, 5, 1}));
   push(s, 1);
-  push(s, 5);
+  stack_add(env.get(), s, element(s, 5).data());
   channel_insert_sorted(env.get(), callNode(), s, channel_peek(env.get(), callNode(), s).value);
   EXPECT_EQ(keys(s, 1), (Keys{105, 101, 105}));
 }
@@ -296,6 +296,10 @@ TEST_F(BufferTest, IndexCells) {
         EXPECT_EQ(channel_getOut(env.get(), ch), ch.value + c.out);
       }
       EXPECT_TRUE(gChecks.empty());
+      if (c.global == s) {  // nothing lies below a stack's bottom
+        EXPECT_EQ(buffer_getIndexValue(env.get(), ch, c.count).value, nullptr);
+        EXPECT_EQ(gChecks.size(), 1u);
+      }
       continue;
     }
     const std::vector<ValueCell> before(data, data + n);

@@ -54,6 +54,21 @@ TEST_F(StatementTest, BlocksDeclareAndDiscardTheirLocals) {
   EXPECT_EQ(env->ctx->localVarsIndexes.count.variablesData, 0u);
 }
 
+// A declaration of a type the program does not have is reported through
+// the assertion callback, which ends the run.
+TEST_F(StatementTest, ALocalOfNoTypeIsReported) {
+  N decl = b.varDecl(TypeUInt64, "a");
+  N blk = b.block({}, {decl});
+  load();
+  env->program->RAMprogram[decl.id].value.id.type = env->program->infoProg->n_type;
+  try {
+    exec(blk);
+    ADD_FAILURE() << "the declaration was not reported";
+  } catch (const HostAssert& a) {
+    EXPECT_EQ(a.function, "variable_declareLocals");
+  }
+}
+
 TEST_F(StatementTest, ControlFlow) {
   // for (x = 0; x < 4; x = x + 1) { var uint8 t = 1; y = y + t; continue; y = y + 100; }
   N forBody = b.block({b.assign(b.gvar(y), b.op(PLUS_OP, TypeUInt32, b.gvar(y), b.local(0))),

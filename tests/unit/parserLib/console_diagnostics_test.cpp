@@ -127,6 +127,7 @@ TEST_F(ConsoleFixture, LinesAndTheirDiagnostics) {
       {"a[uint32.cast((12) us)] = 1;",
        "[ERROR] Line 1: index value is out of array bounds (0 to 9)\n"},
       {"d = (speed) us;", ""},
+      {"p = {3, Color.GREEN};", ""},  // a structure takes a list of its fields
       // A float literal takes the other operand's type before any check.
       {"f32 & 1.5",
        "[ERROR] Line 1: only same integer types allowed in bitwise operation (float32 and "
