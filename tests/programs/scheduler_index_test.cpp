@@ -31,7 +31,10 @@ class Generator {
     for (uint32_t i = 0; i < n; ++i) {
       text += "processdef W" + std::to_string(i) + "() {\n  state run {";
       const uint32_t statements = pick(1, 3);
-      for (uint32_t s = 0; s < statements; ++s) text += " " + statement(n, writes);
+      for (uint32_t s = 0; s < statements; ++s) {
+        text += ' ';
+        text += statement(n, writes);
+      }
       // A condition that stays true runs its instance again at once: only
       // time spent lets the run reach its end.
       if (triggered[i]) text += " self.execution_time = " + std::to_string(pick(50, 700)) + " us;";
@@ -40,7 +43,8 @@ class Generator {
       text += "  state rest { d = d + 1; }\n  on (c mod 2 == 0) to run;\n}\n";
     }
     for (uint32_t i = 0; i < n; ++i) {
-      const std::string name = "p" + std::to_string(i);
+      std::string name = "p";
+      name += std::to_string(i);
       if (triggered[i]) {
         text += "process W" + std::to_string(i) + " : " + name + "() on (c mod " +
                 std::to_string(pick(2, 5)) + " == " + std::to_string(pick(0, 1)) + ");\n";
@@ -69,7 +73,8 @@ class Generator {
   }
 
   std::string statement(uint32_t n, bool writes) {
-    const std::string other = "p" + std::to_string(pick(0, n - 1));
+    std::string other = "p";
+    other += std::to_string(pick(0, n - 1));
     switch (pick(0, writes ? 7 : 3)) {
       case 0: return "c = c + 1;";
       case 1: return "self.execution_time = " + std::to_string(pick(0, 900)) + " us;";
