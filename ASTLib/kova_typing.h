@@ -78,6 +78,8 @@ union ValueCell {
   uint32_t index;  // buffer read/write positions
 };
 static_assert(sizeof(ValueCell) == 8);
+// `ValueCell{}` sets only the first member (one byte); a cleared cell is this.
+inline constexpr ValueCell kZeroCell{.u64 = 0};
 
 struct TaggedValue {
   ValueCell* value;

@@ -204,7 +204,7 @@ struct StringTarget {
     if (kind == ARRAY_BUFFER) {
       buffer_getIndexValue(env, buffer, position).value->u64 = c;
     } else if (kind == QUEUE_BUFFER) {
-      ValueCell cell{};
+      ValueCell cell = kZeroCell;
       cell.u8 = c;
       channel_push(env, nullptr, buffer, &cell);
     }

@@ -202,7 +202,7 @@ TaggedValue random_pareto_f64(InterpEnv* env, const AST_Node* args) {
 
 #define KOVA_UNSIGNED_PARETO(name, F, type, read)                                      \
   TaggedValue name(InterpEnv* env, const AST_Node* args) {                             \
-    ValueCell cell{};                                                                  \
+    ValueCell cell = kZeroCell;                                                        \
     const type value = read(unsignedParetoSample<F>(env, args, &cell), CONV_ANY_PRIM); \
     return interpStack_push(env, value);                                               \
   }

@@ -146,7 +146,7 @@ int interp_init(InterpEnv* env) {
           interp_knownField(env, instance, kField_Process_Instance_offset).value->u64;
       if (period != 0 && env_timeFits(env, period, jitter.u64) &&
           env_timeFits(env, offset, jitter.u64)) {
-        ValueCell first{};
+        ValueCell first = kZeroCell;
         first.u64 = offset + jitter.u64;
         channel_push(env, nullptr,
                      interp_knownField(env, instance, kField_Process_Instance_next_activations),

@@ -149,7 +149,7 @@ void update_triggered_process(InterpEnv* env) {
     if (field(env, i, kField_Process_Instance_period).u64 != 0) continue;
     if (!conditionHolds(env, i)) continue;
     const TaggedValue queue = activations(env, i);
-    ValueCell due{};
+    ValueCell due = kZeroCell;
     int64_t first = 0;
     if (!head(env, i, &first)) {
       channel_push(env, nullptr, queue, &due);
@@ -239,7 +239,7 @@ void queueNextPeriodic(InterpEnv* env, uint32_t i, int64_t base) {
   // base <= 0 and the jitter is at most the period: the next entry stays a
   // valid offset as long as the period and the old jitter do.
   if (!env_timeFits(env, period, jitter.u64) || !env_timeFits(env, 0, oldJitter)) return;
-  ValueCell next{};
+  ValueCell next = kZeroCell;
   next.u64 = period + jitter.u64 - oldJitter + static_cast<uint64_t>(base);
   const TaggedValue queue = activations(env, i);
   // The program may have made a triggered instance periodic while an entry

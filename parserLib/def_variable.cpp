@@ -61,7 +61,7 @@ bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
       diag::constant_out_of_range(penv, typeName(penv, typeId));
       return false;
     }
-    ValueCell cell{};
+    ValueCell cell = kZeroCell;
     cell.u64 = converted;
     out.push_back(cell);
     interpStack_leaveCall(env, mark);
@@ -69,7 +69,7 @@ bool constantCells(ParserEnv* penv, AST_Node* expression, uint32_t typeId,
   }
   const uint32_t storage = std::max<uint32_t>(1, Type_getStorageSize(penv->program, typeId));
   for (uint32_t i = 0; i < storage; ++i) {
-    ValueCell cell{};
+    ValueCell cell = kZeroCell;
     if (v.value != nullptr &&
         i < std::max<uint32_t>(1, Type_getStorageSize(penv->program, v.typeId))) {
       cell = v.value[i];

@@ -81,7 +81,7 @@ std::unique_ptr<Program> assembly_createProgram(uint32_t nodeCapacity) {
 
 std::vector<ValueCell> assembly_clearedCells(const Program* program, uint32_t typeId) {
   const TypeRecord& t = program->typeTable[typeId];
-  std::vector<ValueCell> cells(t.storageSize, ValueCell{});
+  std::vector<ValueCell> cells(t.storageSize, kZeroCell);
   if (t.bufferType == QUEUE_BUFFER || t.bufferType == STACK_BUFFER) {
     if (cells.size() >= 2) {
       cells[0].u64 = 2;

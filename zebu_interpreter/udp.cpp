@@ -64,7 +64,7 @@ void receiveOne(InterpEnv* env, TaggedValue channel, uint32_t cells, uint32_t va
                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
   if (got <= 0) return;
   const size_t length = std::min(static_cast<size_t>(got), static_cast<size_t>(capacity));
-  message.assign(cells, ValueCell{});
+  message.assign(cells, kZeroCell);
   uint8_t address[4];
   std::memcpy(address, &from.sin_addr.s_addr, sizeof address);
   for (int i = 0; i < 4; ++i) message[i].u64 = address[i];

@@ -173,7 +173,7 @@ void push_frame_to_kova_channel(InterpEnv* env, const can_frame* frame, TaggedVa
   static std::vector<ValueCell> element;
   const uint32_t cells = port_elementCells(env, channel);
   if (cells < kCanFrameCells) return;
-  element.assign(cells, ValueCell{});
+  element.assign(cells, kZeroCell);
   element[0].u64 = frame->can_id;
   element[1].u64 = frame->can_dlc;
   for (uint32_t i = 0; i < CAN_MAX_DLEN; ++i) element[2 + i].u64 = frame->data[i];

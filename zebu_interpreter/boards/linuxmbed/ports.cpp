@@ -30,7 +30,7 @@ TaggedValue port_channel(InterpEnv* env, uint32_t varIndex) {
 }
 
 void port_pushByte(InterpEnv* env, uint32_t varIndex, uint8_t byte) {
-  ValueCell cell{};
+  ValueCell cell = kZeroCell;
   cell.u64 = byte;
   interp_setValue(env, varIndex, 1, TaggedValue{&cell, TypeUInt8, NO_ID});
 }
