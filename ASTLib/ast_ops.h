@@ -107,3 +107,33 @@ enum AST_Op : uint32_t {
 
 // The op's name, or null for a value that names no op.
 const char* AST_opName(uint32_t op);
+
+// The two-operand arithmetic and bitwise operators, and the comparisons: the
+// families that the evaluators and the validator treat alike.
+constexpr bool AST_isArithmeticOp(uint32_t op) {
+  switch (op) {
+    case BIT_AND_OP:
+    case SHIFT_LEFT_OP:
+    case BIT_OR_OP:
+    case SHIFT_RIGHT_OP:
+    case BIT_XOR_OP:
+    case DIV_OP:
+    case MINUS_OP:
+    case MODULO_OP:
+    case MULT_OP:
+    case PLUS_OP: return true;
+    default: return false;
+  }
+}
+
+constexpr bool AST_isComparisonOp(uint32_t op) {
+  switch (op) {
+    case CEQ_OP:
+    case CGE_OP:
+    case CLE_OP:
+    case CNE_OP:
+    case GT_OP:
+    case LT_OP: return true;
+    default: return false;
+  }
+}

@@ -1141,23 +1141,9 @@ CExpr* Compiler::expr(const AST_Node* node) {
     e->pure = false;
     return e;
   }
+  if (AST_isArithmeticOp(node->op)) return binary(node, false);
+  if (AST_isComparisonOp(node->op)) return binary(node, true);
   switch (node->op) {
-    case BIT_AND_OP:
-    case SHIFT_LEFT_OP:
-    case BIT_OR_OP:
-    case SHIFT_RIGHT_OP:
-    case BIT_XOR_OP:
-    case DIV_OP:
-    case MINUS_OP:
-    case MODULO_OP:
-    case MULT_OP:
-    case PLUS_OP: return binary(node, false);
-    case CEQ_OP:
-    case CGE_OP:
-    case CLE_OP:
-    case CNE_OP:
-    case GT_OP:
-    case LT_OP: return binary(node, true);
     case BIT_NOT_OP:
     case NEG_OP: return unary(node);
     case AND_OP: return logic(node, true);

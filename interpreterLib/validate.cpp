@@ -179,25 +179,7 @@ constexpr bool isLabelArgument(uint32_t code, uint32_t k) {
 }
 
 constexpr bool isBinaryOperator(uint32_t op) {
-  switch (op) {
-    case BIT_AND_OP:
-    case SHIFT_LEFT_OP:
-    case BIT_OR_OP:
-    case SHIFT_RIGHT_OP:
-    case BIT_XOR_OP:
-    case DIV_OP:
-    case MINUS_OP:
-    case MODULO_OP:
-    case MULT_OP:
-    case PLUS_OP:
-    case CEQ_OP:
-    case CGE_OP:
-    case CLE_OP:
-    case CNE_OP:
-    case GT_OP:
-    case LT_OP: return true;
-    default: return false;
-  }
+  return AST_isArithmeticOp(op) || AST_isComparisonOp(op);
 }
 
 constexpr bool isParameter(uint32_t op) {

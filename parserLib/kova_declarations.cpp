@@ -142,10 +142,7 @@ void Parser::includeDeclaration(WholeProgram& whole) {
   advance();
   if (!checkNext(TOK_SEMICOLON)) return;
   const std::string included = nameToken.text.substr(1, nameToken.text.size() - 2);
-  const SourceFile* from = nullptr;
-  for (const auto& f : whole.files) {
-    if (f->path == penv_->pctx.fileName) from = f.get();
-  }
+  const SourceFile* from = currentFile(whole);
   const SourceFile* file =
       from != nullptr && whole.openInclude ? whole.openInclude(*from, included) : nullptr;
   locate(nameToken);
@@ -341,13 +338,7 @@ AST_Node* Parser::parameter() {
   }
   advance();
   uint32_t kind = NONE_BUFFER;
-  if (tok_.kind == TOK_QUEUE || tok_.kind == TOK_STACK || tok_.kind == TOK_CHANNEL) {
-    kind = tok_.kind == TOK_QUEUE   ? QUEUE_BUFFER
-           : tok_.kind == TOK_STACK ? STACK_BUFFER
-                                    : STRING_BUFFER;
-    advance();
-    if (!checkNext(TOK_LT)) return nullptr;
-  }
+  if (!bufferKind(kind)) return nullptr;
   check(TOK_IDENT);
   if (failed_) return nullptr;
   uint32_t type = defType_lookup(penv_, takeNode());
@@ -437,19 +428,41 @@ bool sameParameters(const Program* p, const AST_Node* a, const AST_Node* b) {
 
 }  // namespace
 
+// The source file being parsed, among the program's files.
+const SourceFile* Parser::currentFile(const WholeProgram& whole) const {
+  const SourceFile* file = nullptr;
+  for (const auto& f : whole.files) {
+    if (f->path == penv_->pctx.fileName) file = f.get();
+  }
+  return file;
+}
+
+// IDENT '(' [ param { ',' param } ] ')' ( '{' | ';' ): what a function and a
+// process definition share. False when parsing cannot go on.
+bool Parser::signature(Signature& sig) {
+  sig.nameToken = tok_;
+  sig.symbol = symbolOf(takeNode());
+  const size_t errorsBefore = penv_->pctx.errorCount;
+  sig.params = parameters();
+  if (failed_) return false;
+  sig.hasBody = tok_.kind == TOK_LBRACE;
+  if (!sig.hasBody && !checkNext(TOK_SEMICOLON)) return false;
+  locate(sig.nameToken);
+  sig.name = name(penv_, sig.symbol);
+  sig.ok = penv_->pctx.errorCount == errorsBefore;
+  return true;
+}
+
 // function -> IDENT '(' [ param { ',' param } ] ')' ( block | ';' )
 void Parser::functionDeclaration(WholeProgram& whole) {
-  const Token nameToken = tok_;
-  const uint32_t symbol = symbolOf(takeNode());
-  const size_t errorsBefore = penv_->pctx.errorCount;
-  AST_Node* params = parameters();
-  if (failed_) return;
-  const bool hasBody = tok_.kind == TOK_LBRACE;
-  if (!hasBody && !checkNext(TOK_SEMICOLON)) return;
-  locate(nameToken);
-  const std::string name_ = name(penv_, symbol);
-  const char* text = name_.c_str();
-  bool ok = penv_->pctx.errorCount == errorsBefore;
+  Signature sig;
+  if (!signature(sig)) return;
+  const Token& nameToken = sig.nameToken;
+  const uint32_t symbol = sig.symbol;
+  AST_Node* params = sig.params;
+  const bool hasBody = sig.hasBody;
+  const char* text = sig.name.c_str();
+  bool ok = sig.ok;
   if (lookupFunctionProtos(penv_, symbol) != nullptr) {
     diag::builtin_function_name(penv_, text);
     ok = false;
@@ -472,9 +485,7 @@ void Parser::functionDeclaration(WholeProgram& whole) {
     id = assembly_addFunction(penv_, symbol, params, nullptr);
     whole.functionHasBody.push_back(false);
     whole.functionAt.push_back({nullptr, nameToken.line, nameToken.column});
-    for (const auto& f : whole.files) {
-      if (f->path == penv_->pctx.fileName) whole.functionAt.back().file = f.get();
-    }
+    whole.functionAt.back().file = currentFile(whole);
   }
   if (!hasBody) {
     if (ok) {
@@ -488,10 +499,7 @@ void Parser::functionDeclaration(WholeProgram& whole) {
   whole.functionHasBody[id] = true;
   AST_Node* decl = parser_makeNodeWord(penv_, FUNCTION_DECLARATION, 0, params, nullptr);
   assembly_appendDefinition(penv_, whole, decl);
-  const SourceFile* file = nullptr;
-  for (const auto& f : whole.files) {
-    if (f->path == penv_->pctx.fileName) file = f.get();
-  }
+  const SourceFile* file = currentFile(whole);
   DeferredItem item{DeferredKind::FunctionBody, file, open.offset, open.line, id, decl, {}};
   whole.deferred.push_back(std::move(item));
 }
@@ -501,17 +509,14 @@ void Parser::processDefinition(WholeProgram& whole) {
   advance();
   check(TOK_IDENT);
   if (failed_) return;
-  const Token nameToken = tok_;
-  const uint32_t symbol = symbolOf(takeNode());
-  const size_t errorsBefore = penv_->pctx.errorCount;
-  AST_Node* params = parameters();
-  if (failed_) return;
-  const bool hasBody = tok_.kind == TOK_LBRACE;
-  if (!hasBody && !checkNext(TOK_SEMICOLON)) return;
-  locate(nameToken);
-  const std::string name_ = name(penv_, symbol);
-  const char* text = name_.c_str();
-  bool ok = penv_->pctx.errorCount == errorsBefore;
+  Signature sig;
+  if (!signature(sig)) return;
+  const Token& nameToken = sig.nameToken;
+  const uint32_t symbol = sig.symbol;
+  AST_Node* params = sig.params;
+  const bool hasBody = sig.hasBody;
+  const char* text = sig.name.c_str();
+  bool ok = sig.ok;
   uint32_t id = findDefinition(penv_->program, symbol);
   if (ok && id != NO_ID) {
     const AST_Node* earlier =
@@ -524,10 +529,7 @@ void Parser::processDefinition(WholeProgram& whole) {
       ok = false;
     }
   }
-  const SourceFile* file = nullptr;
-  for (const auto& f : whole.files) {
-    if (f->path == penv_->pctx.fileName) file = f.get();
-  }
+  const SourceFile* file = currentFile(whole);
   if (ok && id == NO_ID) {
     ProcessDefinitionRecord record{};
     record.params = AST_id(penv_->program, params);
@@ -601,10 +603,7 @@ void Parser::instanceDeclaration(WholeProgram& whole) {
     diag::unknown_type(penv_, "Process_Instance");
     return;
   }
-  const SourceFile* file = nullptr;
-  for (const auto& f : whole.files) {
-    if (f->path == penv_->pctx.fileName) file = f.get();
-  }
+  const SourceFile* file = currentFile(whole);
   InstanceDecl decl{};
   decl.symbol = symbol;
   decl.definitionSymbol = definition;
@@ -631,10 +630,7 @@ void Parser::topAnnotation(WholeProgram& whole) {
   if (failed_) return;
   const Token open = tok_;
   if (!skipBraces()) return;
-  const SourceFile* file = nullptr;
-  for (const auto& f : whole.files) {
-    if (f->path == penv_->pctx.fileName) file = f.get();
-  }
+  const SourceFile* file = currentFile(whole);
   AST_Node* cell = assembly_appendDefinition(penv_, whole, nullptr);
   DeferredItem item{DeferredKind::Annotation, file, open.offset, open.line, 0, cell, path};
   whole.deferred.push_back(std::move(item));

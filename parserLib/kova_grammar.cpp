@@ -335,6 +335,17 @@ AST_Node* Parser::localDeclaration() {
   return variableDeclaration();
 }
 
+// [ buffer_kind '<' ]: the kind of buffer a declaration opens with, or
+// NONE_BUFFER. False after a syntax error.
+bool Parser::bufferKind(uint32_t& kind) {
+  if (tok_.kind != TOK_QUEUE && tok_.kind != TOK_STACK && tok_.kind != TOK_CHANNEL) return true;
+  kind = tok_.kind == TOK_QUEUE   ? QUEUE_BUFFER
+         : tok_.kind == TOK_STACK ? STACK_BUFFER
+                                  : STRING_BUFFER;
+  advance();
+  return checkNext(TOK_LT);
+}
+
 // variable_declaration -> ('var' | 'const') type ':' IDENT ['[' expression ']'] ['=' initializer]
 // ';'
 //                       | ('var' | 'const') buffer_kind '<' type '>' ':' IDENT '[' expression ']'
@@ -343,13 +354,7 @@ Parser::VarDeclParts Parser::variableDeclarationParts() {
   VarDeclParts d;
   d.constant = tok_.kind == TOK_CONST;
   advance();
-  if (tok_.kind == TOK_QUEUE || tok_.kind == TOK_STACK || tok_.kind == TOK_CHANNEL) {
-    d.kind = tok_.kind == TOK_QUEUE   ? QUEUE_BUFFER
-             : tok_.kind == TOK_STACK ? STACK_BUFFER
-                                      : STRING_BUFFER;
-    advance();
-    if (!checkNext(TOK_LT)) return d;
-  }
+  if (!bufferKind(d.kind)) return d;
   check(TOK_IDENT);
   if (failed_) return d;
   d.type = defType_lookup(penv_, takeNode());

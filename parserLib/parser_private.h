@@ -79,6 +79,7 @@ class Parser {
   // Skips a balanced '{' ... '}' without building anything; false (after the
   // error) when it is never closed.
   bool skipBraces();
+  bool bufferKind(uint32_t& kind);
   // Sets the diagnostics' location to a token.
   void locate(const Token& token);
 
@@ -150,6 +151,16 @@ class Parser {
   void enumDeclaration(WholeProgram& whole);
   void structDeclaration(WholeProgram& whole);
   void globalDeclaration(WholeProgram& whole);
+  struct Signature {
+    Token nameToken;
+    uint32_t symbol = 0;
+    AST_Node* params = nullptr;
+    bool hasBody = false;
+    bool ok = false;
+    std::string name;
+  };
+  bool signature(Signature& sig);
+  const SourceFile* currentFile(const WholeProgram& whole) const;
   void functionDeclaration(WholeProgram& whole);
   void processDefinition(WholeProgram& whole);
   void instanceDeclaration(WholeProgram& whole);
