@@ -41,8 +41,10 @@ HERE = pathlib.Path(__file__).resolve().parent
 # The areas whose score is watched, and their files.
 CORE = [
     ("scheduler", "interpreterLib/scheduler.cpp"),
+    ("scheduler", "interpreterLib/sched_index.cpp"),
     ("process", "interpreterLib/process.cpp"),
     ("statements", "interpreterLib/interp.cpp"),
+    ("statements", "interpreterLib/interp_compiled.cpp"),
     ("buffers", "interpreterLib/buffer.cpp"),
     ("console", "zebu_interpreter/interactive.cpp"),
     ("expressions", "parserLib/def_expression.cpp"),
