@@ -28,20 +28,18 @@ std::string missingCanInterface(const std::string& name) {
 
 TEST(Golden, BusesWithoutTheirDevicesAreReportedAndTheProgramRuns) {
   if (access("/dev/i2c-2", F_OK) == 0) GTEST_SKIP() << "this machine has an I2C bus 2";
-  ProgramBuilder b({.modelName = "buses"});
-  const uint32_t command = b.structType("Cmd", {{"address", TypeUInt8}, {"size", TypeUInt8}});
-  const uint32_t bytes = b.queueType(TypeUInt8, 4);
-  const uint32_t frame = b.structType(
-      "Frame",
-      {{"identifier", TypeUInt32}, {"dlc", TypeUInt8}, {"data", b.arrayType(TypeUInt8, 8)}});
-  b.global("i2c_2_cmd", command, {0x48, 2});
-  b.global("i2c_2_out", bytes);
-  b.global("ttyKOVA9_in", bytes);
-  b.global("ttyKOVA9_out", bytes);
-  b.global("can_kova0_in", b.queueType(frame, 2));
-  const uint32_t p = b.process("P", {.states = {{"s", b.block({b.println("running")})}}});
-  b.instance("p", p, {.period = b.ms(5)});
-  const RunResult r = runKova(b, "-q -t 12");
+  const RunResult r = runKovaSource("buses",
+                                    "struct Cmd { uint8 : address; uint8 : size; };\n"
+                                    "struct Frame { uint32 : identifier; uint8 : dlc; "
+                                    "uint8 : data[8]; };\n"
+                                    "var Cmd : i2c_2_cmd = {0x48, 2};\n"
+                                    "var queue<uint8> : i2c_2_out[4];\n"
+                                    "var queue<uint8> : ttyKOVA9_in[4];\n"
+                                    "var queue<uint8> : ttyKOVA9_out[4];\n"
+                                    "var queue<Frame> : can_kova0_in[2];\n"
+                                    "processdef P() { state s { IO.println(\"running\"); } }\n"
+                                    "process P : p[5 ms]();\n",
+                                    "-q -t 12");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "setup \n"

@@ -96,19 +96,6 @@ TEST(Console, QuestionMarkShowsValuesWithFieldNames) {
       << r.out;
 }
 
-// Typed statements leave nothing on the evaluation stack, whatever their
-// kind: more `if` lines than the stack has cells, then a value.
-TEST(Console, TypedStatementsLeaveTheStackEmpty) {
-  std::string input;
-  for (uint32_t i = 0; i < 3300; ++i) input += "if (speed > 0) { }\n";
-  const RunResult r = runConsole("-q -i", input + "?speed\n");
-  std::string prompts;
-  for (uint32_t i = 0; i < 3300; ++i) prompts += ">> ";
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "setup \nQuiet mode enabled\n" + prompts + ">> 7\n>> EXIT (SUCCESS) AT 0 (0)\n>> ");
-}
-
 TEST(Console, ListShowsVariablesStatesAndConstants) {
   const RunResult r = runConsole("-q -i", "run 50\nlist\n");
   for (const char* line :

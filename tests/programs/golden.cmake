@@ -12,7 +12,9 @@
 # `kova NAME.kova`; `compiled` runs `kovac NAME.kova -o NAME.ast`, then
 # `kova NAME.ast`: both must give the same output. `walked` runs `kova
 # NAME.kova` with the compiled evaluator off (KOVA_EVAL=walk): the tree
-# walker must give the same output too. A file NAME--FILE.expected
+# walker must give the same output too. NAME.stderr, when present, is the
+# compiler's warnings on standard error (none in `compiled` mode, where
+# kovac gives them). A file NAME--FILE.expected
 # is compared with the file FILE the run leaves. `errors` runs kovac alone:
 # NAME.expected is then its standard error, the status must be 1 and no
 # program file may be left. The run's working folder is a scratch copy of
@@ -45,7 +47,7 @@ set(work ${WORK}/${name}.${MODE})
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${work})
 file(COPY ${dir}/ DESTINATION ${work} PATTERN "*.expected" EXCLUDE PATTERN "*.cpp" EXCLUDE
-     PATTERN "*.cmake" EXCLUDE PATTERN "*.input" EXCLUDE)
+     PATTERN "*.cmake" EXCLUDE PATTERN "*.input" EXCLUDE PATTERN "*.stderr" EXCLUDE)
 
 set(input_option "")
 if(EXISTS ${dir}/${name}.input)
@@ -53,6 +55,11 @@ if(EXISTS ${dir}/${name}.input)
 endif()
 
 set(program ${name}.kova)
+# (before `compiled` names a variable below)
+set(wanted_err "")
+if(EXISTS ${dir}/${name}.stderr AND NOT MODE STREQUAL "compiled")
+  file(READ ${dir}/${name}.stderr wanted_err)
+endif()
 if(MODE STREQUAL "errors")
   execute_process(COMMAND ${KOVAC} ${name}.kova -o ${name}.ast WORKING_DIRECTORY ${work}
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE result)
@@ -102,7 +109,7 @@ endif()
 if(NOT result EQUAL status)
   message(FATAL_ERROR "exit status ${result}, expected ${status}\n${err}")
 endif()
-if(NOT err STREQUAL "")
+if(NOT err STREQUAL wanted_err)
   message(FATAL_ERROR "unexpected standard error:\n${err}")
 endif()
 file(GLOB expected_files ${dir}/${name}--*.expected)

@@ -40,17 +40,20 @@ off_t fileSize(const std::string& path) {
 
 // Every millisecond: an assignment, a state change every other time, and a
 // printed line; for ever.
-ProgramBuilder busyProgram() {
-  ProgramBuilder b({.modelName = "busy"});
-  const uint32_t n = b.global("n", TypeUInt32);
-  const N count = b.assign(b.gvar(n), b.op(PLUS_OP, TypeUInt32, b.gvar(n), b.integer(1)));
-  const uint32_t p = b.process(
-      "P",
-      {.states = {
-           {"a", b.block({count, b.println("n is %u", {b.gvar(n)})}), {on(b.boolean(true), "b")}},
-           {"b", b.block({count}), {on(b.boolean(true), "a")}}}});
-  b.instance("p", p, {.period = b.ms(1)});
-  return b;
+const char* kBusy =
+    "var uint32 : n;\n"
+    "processdef P() {\n"
+    "  state a { n = n + 1; IO.println(\"n is %u\", n); }\n"
+    "  on (true) to b;\n"
+    "  state b { n = n + 1; }\n"
+    "  on (true) to a;\n"
+    "}\n"
+    "process P : p[1 ms]();\n";
+
+std::string sourceFile(const std::string& name, const char* text) {
+  const std::string path = tempPath(name);
+  std::ofstream(path) << text;
+  return path;
 }
 
 bool wholeTrace(const std::string& out, std::string* why) {
@@ -93,9 +96,7 @@ bool wholeDump(const std::string& vcd) {
 }  // namespace
 
 TEST(Interrupt, FiftyInterruptedTracedRunsEndWhole) {
-  ProgramBuilder b = busyProgram();
-  const std::string program = tempPath("busy.ast");
-  ASSERT_EQ(b.write(program), 0);
+  const std::string program = sourceFile("busy.kova", kBusy);
   std::mt19937 random(13);
   for (int run = 0; run < 50; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
@@ -235,14 +236,12 @@ class Terminal {
 }  // namespace
 
 TEST(Terminal, ConsoleOnATerminal) {
-  ProgramBuilder b({.modelName = "term"});
-  b.global("speed", TypeUInt32, {7});
-  b.global("step", TypeTime64, {300000000000ull});
-  const uint32_t p = b.process("Show", {.states = {{"s", none}}});
   // Every 10 us: running to 1000 s takes minutes.
-  b.instance("show", p, {.period = b.us(10)});
-  const std::string program = tempPath("term.ast");
-  ASSERT_EQ(b.write(program), 0);
+  const std::string program = sourceFile("term.kova",
+                                         "var uint32 : speed = 7;\n"
+                                         "var time64 : step = 300 ms;\n"
+                                         "processdef Show() { state s { } }\n"
+                                         "process Show : show[10 us]();\n");
   const std::string home = tempPath("home");
   std::remove((home + "/.kova_history").c_str());
   mkdir(home.c_str(), 0755);

@@ -1,7 +1,6 @@
-// Golden runs of what a run can be seen through: the report against a task
-// set worked out by hand, the deadline-miss lines, and the timeline, the
-// value-change dump and the Gantt picture checked against the trace of the
-// same run.
+// What a run can be seen through, checked against the trace of the same run:
+// the timeline, the value-change dump, and the Gantt picture of a task set
+// worked out by hand (the reports of that set are golden runs, report_*).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -24,163 +23,9 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-constexpr uint64_t kMs = 1000000000;
-
-// Three periodic instances that each keep the processor for `cost`:
-//   a: period 10 ms, cost 4 ms, deadline 5 ms, priority 1
-//   b: period 10 ms, cost 3 ms, deadline 10 ms, priority 2
-//   c: period 20 ms, offset 1 ms, cost 2 ms, deadline 4 ms, priority 3
-ProgramBuilder taskSet(const char* policy) {
-  ProgramBuilder b({.modelName = "tasks"});
-  const uint32_t worker = b.process(
-      "Worker", {.params = {{Dir::In, TypeTime64, "cost"}},
-                 .states = {{"run", b.block({b.assign(b.instanceField(b.local(1), "execution_time"),
-                                                      b.local(0))})}}});
-  const auto task = [&](const char* name, uint64_t period, uint64_t offset, uint64_t cost,
-                        uint64_t deadline, uint8_t priority) {
-    b.instance(name, worker,
-               {.period = b.ms(period),
-                .offset = b.ms(offset),
-                .args = {b.ms(cost)},
-                .priority = priority,
-                .deadline = b.ms(deadline)});
-  };
-  task("a", 10, 0, 4, 5, 1);
-  task("b", 10, 0, 3, 10, 2);
-  task("c", 20, 1, 2, 4, 3);
-  b.schedulingPolicy(policy);
-  return b;
-}
-
-struct Figures {
-  const char* name;
-  uint64_t activations, misses;
-  uint64_t exec[3];      // best, mean, worst (ms)
-  uint64_t response[4];  // min, mean, p99, max (ms)
-  uint64_t late[3];      // min, mean, max (ms)
-  uint64_t jitter;       // ms
-};
-
-}  // namespace
-
-TEST(Observe, ReportAndDeadlineMissesOfAHandDerivedTaskSet) {
-  // Worked out by hand over 19 ms (releases a, b at 0 and 10; c at 1):
-  // FIFO serves the earliest release, ties to the higher priority:
-  //   b 0-3, a 3-7 (misses 5), c 7-9 (misses 5), b 10-13, a 13-17 (misses 15).
-  // NPEDF serves the earliest absolute deadline:
-  //   a 0-4, c 4-6 (misses 5), b 6-9, a 10-14, b 14-17.
-  struct Case {
-    const char* policy;
-    std::string misses;
-    std::vector<Figures> figures;
-  };
-  const Case cases[] = {
-      {"FIFO",
-       "[0.007000000000:DEADLINE_MISS] 'a' released at 0.000000000000, finished at "
-       "0.007000000000, deadline 0.005000000000\n"
-       "[0.009000000000:DEADLINE_MISS] 'c' released at 0.001000000000, finished at "
-       "0.009000000000, deadline 0.005000000000\n"
-       "[0.017000000000:DEADLINE_MISS] 'a' released at 0.010000000000, finished at "
-       "0.017000000000, deadline 0.015000000000\n",
-       {{"a", 2, 2, {4, 4, 4}, {7, 7, 7, 7}, {3, 3, 3}, 0},
-        {"b", 2, 0, {3, 3, 3}, {3, 3, 3, 3}, {0, 0, 0}, 0},
-        {"c", 1, 1, {2, 2, 2}, {8, 8, 8, 8}, {6, 6, 6}, 0}}},
-      {"NPEDF",
-       "[0.006000000000:DEADLINE_MISS] 'c' released at 0.001000000000, finished at "
-       "0.006000000000, deadline 0.005000000000\n",
-       {{"a", 2, 0, {4, 4, 4}, {4, 4, 4, 4}, {0, 0, 0}, 0},
-        {"b", 2, 0, {3, 3, 3}, {7, 8, 9, 9}, {4, 5, 6}, 2},
-        {"c", 1, 1, {2, 2, 2}, {5, 5, 5, 5}, {3, 3, 3}, 0}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.policy);
-    ProgramBuilder b = taskSet(c.policy);
-    const std::string report = tempPath("report.json");
-    const RunResult r = runKova(b, "-q -t 19 --deadlines --report=json --report-file " + report);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "setup \nQuiet mode enabled\n" + c.misses + "EXIT (SUCCESS) AT 19ms (19000000000)\n");
-    const std::optional<Json> json = parseJson(readFile(report));
-    ASSERT_TRUE(json.has_value());
-    EXPECT_EQ((*json)["total_time_ps"].u64(), 19 * kMs);
-    // 16 ms of work in 19 ms.
-    EXPECT_NEAR((*json)["utilisation"].number, 16.0 / 19.0, 1e-6);
-    const Json& instances = (*json)["instances"];
-    ASSERT_EQ(instances.items.size(), c.figures.size());
-    for (size_t i = 0; i < c.figures.size(); ++i) {
-      const Figures& f = c.figures[i];
-      const Json& got = instances[i];
-      SCOPED_TRACE(f.name);
-      EXPECT_EQ(got["name"].text, f.name);
-      EXPECT_EQ(got["activations"].u64(), f.activations);
-      EXPECT_EQ(got["deadline_misses"].u64(), f.misses);
-      const char* execKeys[] = {"best", "mean", "worst"};
-      for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(got["execution_ps"][execKeys[k]].u64(), f.exec[k] * kMs);
-      const char* responseKeys[] = {"min", "mean", "p99", "max"};
-      for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(got["response_ps"][responseKeys[k]].u64(), f.response[k] * kMs)
-            << responseKeys[k];
-      }
-      const char* lateKeys[] = {"min", "mean", "max"};
-      for (int k = 0; k < 3; ++k) EXPECT_EQ(got["lateness_ps"][lateKeys[k]].u64(), f.late[k] * kMs);
-      EXPECT_EQ(got["jitter_ps"].u64(), f.jitter * kMs);
-    }
-  }
-}
-
-TEST(Observe, TextAndCsvReportsCarryTheSameFigures) {
-  ProgramBuilder b = taskSet("NPEDF");
-  const RunResult text = runKova(b, "-q -t 19 --report");
-  EXPECT_NE(text.out.find("EXIT (SUCCESS) AT 19ms (19000000000)\n"
-                          "@kova:report {\n"
-                          "  simulated time = 19ms; utilisation = 84.21%;\n"
-                          "  a: activations = 2; deadline misses = 0;\n"),
-            std::string::npos)
-      << text.out;
-  EXPECT_NE(
-      text.out.find("  b: activations = 2; deadline misses = 0;\n"
-                    "    execution best = 3ms, mean = 3ms, worst = 3ms;\n"
-                    "    response min = 7ms, mean = 8ms, p99 = 9ms, max = 9ms;\n"
-                    "    start lateness min = 4ms, mean = 5ms, max = 6ms; start jitter = 2ms;\n"),
-      std::string::npos)
-      << text.out;
-  const std::string csvPath = tempPath("report.csv");
-  ProgramBuilder again = taskSet("NPEDF");
-  runKova(again, "-q -t 19 --report=csv --report-file " + csvPath);
-  const std::string csv = readFile(csvPath);
-  EXPECT_NE(csv.find("\nc,1,1,2000000000,2000000000,2000000000,5000000000,5000000000,5000000000,"
-                     "5000000000,3000000000,3000000000,3000000000,0,0.105263,19000000000\n"),
-            std::string::npos)
-      << csv;
-}
-
-namespace {
-
-// P counts in `n` every 10 ms and keeps the processor 3 ms, 1 ms of it in its
-// sub-process Q; R flips `flag` every 15 ms.
-ProgramBuilder tracedProgram() {
-  ProgramBuilder b({.modelName = "seen"});
-  const uint32_t n = b.global("n", TypeUInt32);
-  const uint32_t flag = b.global("flag", TypeBoolean);
-  const uint32_t q = b.process(
-      "Q",
-      {.states = {
-           {"q", b.block({b.assign(b.instanceField(b.local(0), "execution_time"), b.ms(1))})}}});
-  const uint32_t p = b.process(
-      "P",
-      {.subs = {{"sub", q}},
-       .states = {{"counting",
-                   b.block({b.assign(b.gvar(n), b.op(PLUS_OP, TypeUInt32, b.gvar(n), b.integer(1))),
-                            b.callSub(0),
-                            b.assign(b.instanceField(b.local(0), "execution_time"), b.ms(2))}),
-                   {on(b.op(CGE_OP, TypeUInt32, b.gvar(n), b.integer(3)), "done")}},
-                  {"done", none}}});
-  const uint32_t r = b.process(
-      "R", {.states = {{"r", b.block({b.assign(b.gvar(flag), b.logic(NOT_OP, b.gvar(flag)))})}}});
-  b.instance("p", p, {.period = b.ms(10)});
-  b.instance("r", r, {.period = b.ms(15), .offset = b.ms(5)});
-  return b;
+// Programs in tests/programs, run here with options of the test's own.
+std::string program(const std::string& name) {
+  return std::string(KOVA_PROGRAMS) + "/" + name;
 }
 
 uint64_t stampPs(const std::string& seconds, const std::string& fraction) {
@@ -234,9 +79,8 @@ uint64_t usToPs(const Json& ts) {
 }  // namespace
 
 TEST(Observe, TimelineHoldsTheRunOfTheTrace) {
-  ProgramBuilder b = tracedProgram();
   const std::string path = tempPath("run.json");
-  const RunResult r = runKova(b, "-t 40 --timeline " + path);
+  const RunResult r = runKovaCommand("-t 40 --timeline " + path + " " + program("lib/seen.kova"));
   ASSERT_EQ(r.status, 0);
   const std::optional<Json> json = parseJson(readFile(path));
   ASSERT_TRUE(json.has_value());
@@ -315,9 +159,8 @@ TEST(Observe, TimelineHoldsTheRunOfTheTrace) {
 }
 
 TEST(Observe, ValueChangeDumpFollowsTheRun) {
-  ProgramBuilder b = tracedProgram();
   const std::string path = tempPath("run.vcd");
-  const RunResult r = runKova(b, "-t 40 --vcd " + path);
+  const RunResult r = runKovaCommand("-t 40 --vcd " + path + " " + program("lib/seen.kova"));
   ASSERT_EQ(r.status, 0);
   std::istringstream in(readFile(path));
   std::string line;
@@ -443,11 +286,11 @@ bool wellFormed(const std::string& svg, std::map<std::string, int>* rects) {
 }  // namespace
 
 TEST(Observe, GanttPictureHasOneBarPerActivation) {
-  // FIFO on the hand-derived task set: 5 activations, 2 of them late by
-  // 3 ms and 1 by 6 ms (shaded), 3 deadline misses (red).
-  ProgramBuilder b = taskSet("FIFO");
+  // FIFO on the hand-derived task set (report_fifo.kova): 5 activations, 2
+  // of them late by 3 ms and 1 by 6 ms (shaded), 3 deadline misses (red).
   const std::string path = tempPath("run.svg");
-  ASSERT_EQ(runKova(b, "-q -t 19 --gantt " + path).status, 0);
+  ASSERT_EQ(runKovaCommand("-q -t 19 --gantt " + path + " " + program("report_fifo.kova")).status,
+            0);
   const std::string svg = readFile(path);
   std::map<std::string, int> rects;
   ASSERT_TRUE(wellFormed(svg, &rects)) << svg;

@@ -354,10 +354,6 @@ N ProgramBuilder::enumLit(uint32_t enumTypeId, std::string_view literal) {
   return node(ENUM_OP, enumTypeId, node(SYM, enumValue(enumTypeId, literal)), typeRef(enumTypeId));
 }
 
-N ProgramBuilder::initializer(const std::vector<uint64_t>& cells, uint32_t) {
-  return node(INITIALIZER_OP, constData(cells));
-}
-
 N ProgramBuilder::call(uint32_t code, uint32_t resultType, N object, std::vector<N> args,
                        uint32_t customId) {
   N custom = customId == NO_ID ? none : node(INDEX_NODE, customId);
@@ -464,7 +460,7 @@ N ProgramBuilder::varDecl(uint32_t typeId, std::string name, N init) {
 
 N ProgramBuilder::constDecl(uint32_t typeId, std::string name, const std::vector<uint64_t>& cells) {
   N sym = node(SYM, symbol(name));
-  N init = initializer(cells, typeId);
+  N init = node(INITIALIZER_OP, constData(cells));
   if (type(typeId).bufferType != NONE_BUFFER) {
     return node(CONSTANT_ARRAY_DECL_OP, typeId, list({sym}), init);
   }
@@ -606,8 +602,6 @@ uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, Instanc
     settings.push_back(assign(instanceField(gvar(var), f), value));
   };
   if (options.priority) set("priority", integer(*options.priority));
-  if (options.jitter) set("jitter", options.jitter);
-  if (options.deadline) set("deadline", options.deadline);
   if (!settings.empty()) {
     decl.annotation = ptr(node(PROCESS_ANNOTATION, var, block(settings)));
     assembly_appendDefinition(impl_->penv, whole, decl.annotation);
@@ -616,43 +610,11 @@ uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, Instanc
   return static_cast<uint32_t>(whole.instances.size() - 1);
 }
 
-void ProgramBuilder::initAnnotation(N blk) {
-  assembly_appendDefinition(impl_->penv, *impl_->whole, ptr(timeAnnotation(blk)));
-}
-
-void ProgramBuilder::schedulingPolicy(std::string_view literal) {
-  const uint32_t policyType = fieldType(systemType_, "sched_policy");
-  initAnnotation(
-      block({assign(field(gvar(0u), systemType_, "sched_policy"), enumLit(policyType, literal))}));
-}
-
 void ProgramBuilder::hardwareAnnotation(uint32_t globalId, std::vector<N> declarations,
                                         std::vector<N> statements) {
   N scope = node(BLOCK_OP, 0u, list(declarations), list(statements));
   assembly_appendDefinition(impl_->penv, *impl_->whole,
                             ptr(node(HARDWARE_ANNOTATION, globalId, scope)));
-}
-
-std::pair<N, std::vector<N>> ProgramBuilder::fileDescriptor(std::string localName, uint32_t localId,
-                                                            std::string_view path, bool write,
-                                                            bool csv) {
-  const uint32_t fileType = typeId("Kova_File");
-  if (fileType == NO_ID) fail("fileDescriptor needs BuilderOptions::fileTypes");
-  N decl = varDecl(fileType, std::move(localName));
-  std::vector<N> statements;
-  const uint32_t nameType = fieldType(fileType, "name");
-  for (size_t i = 0; i < path.size() && i + 1 < type(nameType).size; ++i) {
-    statements.push_back(
-        assign(index(field(local(localId), fileType, "name"), integer(static_cast<int64_t>(i))),
-               integer(static_cast<unsigned char>(path[i]))));
-  }
-  const uint32_t access = fieldType(fileType, "access");
-  const uint32_t format = fieldType(fileType, "format");
-  statements.push_back(
-      assign(field(local(localId), fileType, "access"), enumLit(access, write ? "WRITE" : "READ")));
-  statements.push_back(
-      assign(field(local(localId), fileType, "format"), enumLit(format, csv ? "CSV" : "RAW")));
-  return {decl, statements};
 }
 
 // ---------------------------------------------------------------- raw nodes

@@ -100,8 +100,6 @@ struct InstanceSpec {
   // Set at initialisation (and before every periodic activation) by the
   // instance's timing annotation, as a program would.
   std::optional<uint8_t> priority;
-  N jitter;
-  N deadline;
 };
 
 struct BuilderOptions {
@@ -136,8 +134,6 @@ class ProgramBuilder {
   uint32_t enumValue(uint32_t enumTypeId, std::string_view literal) const;
   uint32_t fieldOffset(uint32_t structTypeId, std::string_view field) const;
   uint32_t fieldType(uint32_t structTypeId, std::string_view field) const;
-  uint32_t processInstanceType() const { return processInstanceType_; }
-  uint32_t systemType() const { return systemType_; }
   // The cleared contents of a value of the type (empty queues and stacks).
   std::vector<uint64_t> clearedCells(uint32_t typeId) const;
 
@@ -165,7 +161,6 @@ class ProgramBuilder {
   N cast(uint32_t type, N operand);
   N typeRef(uint32_t type);
   N enumLit(uint32_t enumTypeId, std::string_view literal);
-  N initializer(const std::vector<uint64_t>& cells, uint32_t type);
   // A call node: code, result type, object (or none), arguments, custom id.
   N call(uint32_t code, uint32_t resultType, N object, std::vector<N> args = {},
          uint32_t customId = NO_ID);
@@ -201,19 +196,10 @@ class ProgramBuilder {
   uint32_t process(std::string name, ProcessSpec shape);
   // A top-level instance; also declares its Process_Instance global variable.
   uint32_t instance(std::string name, uint32_t definition, InstanceSpec options = {});
-  // A top-level `@kova:time` block run once at initialisation.
-  void initAnnotation(N block);
-  // Sets System.sched_policy at initialisation ("FIFO", "NPFP", "NPEDF").
-  void schedulingPolicy(std::string_view literal);
   // A hardware annotation of a global variable whose block declares
   // `declarations` and runs `statements`.
   void hardwareAnnotation(uint32_t globalId, std::vector<N> declarations,
                           std::vector<N> statements);
-  // A Kova_File local declaration with its three fields filled in (needs
-  // fileTypes); returns the declaration and the statements filling it.
-  std::pair<N, std::vector<N>> fileDescriptor(std::string localName, uint32_t localId,
-                                              std::string_view path, bool write, bool csv);
-
   // ---- raw nodes
   N node(uint32_t op, NodeValue value, N left = none, N right = none);
   N node(uint32_t op, uint32_t valueWord, N left = none, N right = none);
