@@ -4,11 +4,10 @@
 // refused and a reason, or with a run that ends by itself, by a run-time
 // failure or at its time limit: never a crash, an assertion abort, an
 // out-of-bounds access or a leak. Each input is loaded as a file,
-// initialised and run for 20 ms of simulated time; a run that takes more than 20 ms of real
-// time (a program that loops for ever inside one activation, or a mutated
-// period of a few picoseconds) is cut off, which is not a finding. A longer
-// limit buys nothing: once the corpus holds such programs, with a limit of a
-// second (then 100 ms) fuzzing spent nine tenths of its time waiting on them.
+// initialised and run for 20 ms of simulated time. A run that takes more than 20 ms of real
+// time (a mutated period of a few picoseconds, mostly) is asked to stop at
+// the next activation; one still running a second later (a loop that never
+// ends inside one activation) is cut off. Neither is a finding.
 //
 // The custom mutator knows the file's layout: besides libFuzzer's own
 // mutations it flips bits, overwrites 32-bit words with boundary values,
@@ -38,10 +37,12 @@ extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 namespace {
 
 constexpr uint64_t kRunPs = 20'000'000'000ull;  // 20 ms of simulated time
-constexpr long kRealTimeLimitUs = 20'000;
+constexpr long kStopAfterUs = 20'000;
+constexpr long kCutOffAfterUs = 1'000'000;
 
 sigjmp_buf stopRun;
 volatile sig_atomic_t running = 0;
+volatile sig_atomic_t stopAsked = 0;
 
 // The host's exit or a failed check: back to the harness, unwinding.
 struct Stop {};
@@ -54,17 +55,29 @@ void onAssert(InterpEnv*, uint32_t condition, const char*, uint32_t, const char*
   if (condition == 0) throw Stop{};
 }
 
-// The real-time limit cannot unwind from a signal handler: it jumps. It is
-// armed only while the program runs, where the evaluator allocates nothing
-// and no frame owns anything; the environment is owned by the harness.
+// The first alarm only raises the scheduler's stop flag. The second cannot
+// unwind from a signal handler: it jumps, which is safe only where no lock
+// is held and no frame owns anything. Jumping at the first alarm (20 ms)
+// once landed inside the allocator and left its lock taken; the second
+// comes only for programs that loop inside one activation, which seldom
+// allocate. The environment is owned by the harness.
 void onAlarm(int) {
-  if (running) siglongjmp(stopRun, 1);
+  if (running == 0) return;
+  if (stopAsked == 0) {
+    stopAsked = 1;
+    scheduler_requestStop();
+    return;
+  }
+  siglongjmp(stopRun, 1);
 }
 
-void setAlarm(long us) {
+// The alarm after `us`, then every `thenUs` (0: once).
+void setAlarm(long us, long thenUs) {
   itimerval timer{};
   timer.it_value.tv_usec = us % 1'000'000;
   timer.it_value.tv_sec = us / 1'000'000;
+  timer.it_interval.tv_usec = thenUs % 1'000'000;
+  timer.it_interval.tv_sec = thenUs / 1'000'000;
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
@@ -88,14 +101,16 @@ void run(const uint8_t* data, size_t size) {
     if (sigsetjmp(stopRun, 1) == 0 && interp_load_stream(e, stream) == 0) {
       hideFileBindings(e);
       running = 1;
-      setAlarm(kRealTimeLimitUs);
+      setAlarm(kStopAfterUs, kCutOffAfterUs);
       interp_init(e);
       interp_run_until(e, kRunPs);
     }
   } catch (const Stop&) {
   }
   running = 0;
-  setAlarm(0);
+  setAlarm(0, 0);
+  stopAsked = 0;
+  scheduler_clearStop();
   std::fclose(stream);
   files_close();
   interp_set_scheduling_policy(e, 0);
