@@ -350,6 +350,17 @@ class Validator {
     return true;
   }
 
+  // The type of something that holds a value: not the built-in structure or
+  // enumeration type, which has no fields or literals of its own to clear
+  // or print.
+  bool valueTypeId(const AST_Node* n, uint32_t id, const char* what) {
+    if (!typeId(n, id, what)) return false;
+    if (id == TypeStructure || id == TypeEnum) {
+      return fail("node %u (%s): %s type %u holds no value", idOf(n), opName(n), what, id);
+    }
+    return true;
+  }
+
   bool required(const AST_Node* parent, const AST_Node* child, const char* what) {
     if (child == nullptr) return fail("node %u (%s): no %s", idOf(parent), opName(parent), what);
     return true;
@@ -568,7 +579,7 @@ class Validator {
     if (cell == nullptr || !firstVisit(cell, kDecls)) return true;
     return list(owner, cell, "declaration list", [&](const AST_Node* d) {
       if (d == nullptr) return true;
-      if (!typeId(d, d->value.id.type, "declared")) return false;
+      if (!valueTypeId(d, d->value.id.type, "declared")) return false;
       const AST_Node* init = node(d->right);
       if (d->op == CONSTANT_DECL_OP || d->op == CONSTANT_ARRAY_DECL_OP) {
         if (init == nullptr || init->op != INITIALIZER_OP) {
@@ -704,7 +715,9 @@ class Validator {
       if (name == nullptr || name->value.id.index >= info_.n_symbols) {
         return fail("node %u (FIELD_STATEMENT): no field name", idOf(f));
       }
-      if (!typeId(f, f->value.id.type, "field") || !typeRecord(f->value.id.type)) return false;
+      if (!valueTypeId(f, f->value.id.type, "field") || !typeRecord(f->value.id.type)) {
+        return false;
+      }
       *cells += type(f->value.id.type).storageSize;
       return true;
     });

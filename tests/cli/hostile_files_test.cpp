@@ -24,6 +24,11 @@ TEST(HostileFiles, EndInOrder) {
       // A state variable of 258 cells initialised from a one-cell value.
       {"state_initializer_of_another_type.ast",
        "setup \nQuiet mode enabled\nunknown operator/statement (38)\nEXIT (1) AT 0 (0)\n"},
+      // A hardware annotation's local of the built-in structure type, whose
+      // clearing walked the root node as a field list.
+      {"annotation_local_of_the_structure_type.ast",
+       "setup \ninvalid Kova AST file !\nnode 177 (AND_OP): declared type 23 holds no value\n"
+       "EXIT (1) AT 0 (0)\n"},
   };
   for (const auto& c : cases) {
     const RunResult r =
