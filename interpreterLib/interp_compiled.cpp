@@ -658,21 +658,20 @@ uint64_t evCallScalar(const CExpr& e, Run& r) {
       ctx.stack_used + c.argPushes >= kStackCells) [[unlikely]] {
     return evCall(e, r);
   }
-  InterpEnv* env = r.env;
-  const auto savedBase = live.base;
-  const uint32_t savedConstants = readField(live.count.constants);
-  TaggedValue* table = r.localTable;
-  ValueCell* data = r.localData;
-  ValueCell* const result = &data[d0];
-  table[v0] = {result, c.resultType, NO_ID};
-  result->u64 = 0;
+  const uint32_t static0 = readField(live.base.processStaticVariables);
+  const uint32_t base0 = readField(live.base.variables);
+  const uint32_t k0 = readField(live.count.constants);
+  TaggedValue* const table = r.localTable;
+  ValueCell* const data = r.localData;
+  table[v0] = {&data[d0], c.resultType, NO_ID};
+  data[d0].u64 = 0;
   live.count.variables = v0 + 1;
   live.count.variablesData = d0 + 1;
   const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   if (ctx.callDepth == 0) ctx.stackBase = frame;
   if (ctx.callDepth >= kMaxCallDepth || ctx.stackBase - frame > ctx.stackBudget) [[unlikely]] {
-    interp_failure(env, "Stack overflow\n");
-    return pushResult(r, c, table[v0], {v0, savedConstants, d0});
+    interp_failure(r.env, "Stack overflow\n");
+    return pushResult(r, c, table[v0], {v0, k0, d0});
   }
   ++ctx.callDepth;
   const CExpr* const* args = c.args.data();
@@ -686,40 +685,47 @@ uint64_t evCallScalar(const CExpr& e, Run& r) {
     live.count.variables = at + 1;
     live.count.variablesData = d0 + 2 + i;
   }
-  table[v0 + 1 + nArgs] = table[v0];
+  table[v0 + 1 + nArgs] = {&data[d0], c.resultType, NO_ID};
   live.count.variables = v0 + 2 + nArgs;
   live.base.variables = v0 + 1;
-  const StackMark mark = interpStack_enterCall(env);
-  if (!c.resolved) {
-    c.code = lookupOrCompile(env, c.body);
+  // Read one field at a time: stack_used was just written on its own.
+  const uint32_t used = readField(ctx.stack_used);
+  const uint32_t floor = readField(ctx.stack_floor);
+  ctx.stack_floor = used;
+  if (!c.resolved) [[unlikely]] {
+    c.code = lookupOrCompile(r.env, c.body);
     c.resolved = true;
   }
-  TaggedValue* const callerLocals = r.locals;
-  if (c.code != nullptr) {
+  if (const CStmt* code = c.code; code != nullptr) [[likely]] {
+    TaggedValue* const callerLocals = r.locals;
     r.locals = table + v0 + 1;
-    c.code->fn(*c.code, r);
+    code->fn(*code, r);
     r.locals = callerLocals;
   } else {
-    statement_walk(env, c.body);
+    statement_walk(r.env, c.body);
   }
-  interpStack_leaveCall(env, mark);
-  if (live.base.variables >= savedBase.variables &&
-      (savedBase.processStaticVariables == NO_ID ||
-       savedBase.processStaticVariables <= live.base.processStaticVariables) &&
-      live.count.variables >= v0 + 1 && live.count.constants >= savedConstants &&
-      live.count.variablesData >= d0 + 1) [[likely]] {
-    live.base.processStaticVariables = savedBase.processStaticVariables;
-    live.base.variables = savedBase.variables;
-    live.count = {v0 + 1, savedConstants, d0 + 1};
-  } else {
-    LocalVarsIndexes saved;
-    saved.base.processStaticVariables = savedBase.processStaticVariables;
-    saved.base.variables = savedBase.variables;
-    saved.count = {v0 + 1, savedConstants, d0 + 1};
-    Variable_restorePrevLocalVarIndexes(env, saved);
+  ctx.stack_used = used;
+  ctx.stack_floor = floor;
+  // The frame and then the result's copy, as evCall's restore and push do;
+  // when every check passes they come down to these writes.
+  if (live.base.variables >= base0 &&
+      (static0 == NO_ID || static0 <= live.base.processStaticVariables) &&
+      live.count.variables >= v0 + 1 && live.count.constants >= k0 &&
+      live.count.variablesData >= d0 + 1 && used < kStackCells - 2) [[likely]] {
+    live.base.processStaticVariables = static0;
+    live.base.variables = base0;
+    live.count = {v0, k0, d0};
+    --ctx.callDepth;
+    ctx.stack_used = used + 2;
+    return data[d0].u64;
   }
+  LocalVarsIndexes saved;
+  saved.base.processStaticVariables = static0;
+  saved.base.variables = base0;
+  saved.count = {v0 + 1, k0, d0 + 1};
+  restoreIndexes(r, saved);
   --ctx.callDepth;
-  return pushResult(r, c, table[v0], {v0, savedConstants, d0});
+  return pushResult(r, c, table[v0], {v0, k0, d0});
 }
 
 // ---------------------------------------------------------------- statements
