@@ -247,6 +247,102 @@ processdef Tick() {
 process Tick : tick[10 ms]();
 )";
 
+// Conditions of `if` and `while` that are comparisons made in place: every
+// operand kind (local, literal, sub-expression), signed and unsigned widths,
+// narrow widths, floats, booleans; beside them comparisons of two calls.
+constexpr const char* kTests = R"(
+var uint32 : steps;
+ctwice(in int32 : v, out int32 : r) { steps = steps + 1; r = v * 2; }
+utwice(in uint64 : v, out uint64 : r) { steps = steps + 1; r = v + v; }
+half(in float64 : v, out float64 : r) { r = v / 2.0; }
+odd(in uint16 : v, out bool : r) { r = (v mod 2) == 1; }
+init() {
+  var int32 : i = -3;
+  var int32 : lim = 3;
+  var uint64 : u = 0;
+  var uint64 : w = 5;
+  var int64 : s = -4;
+  var uint8 : n = 250;
+  var int16 : h = -300;
+  var float64 : x = -1.5;
+  var uint16 : k = 0;
+  while (i <= lim) {
+    if (i < 0) { IO.print("n"); } else if (i == 0) { IO.print("z"); } else { IO.print("p"); }
+    if (i >= -1) { IO.print("a"); }
+    if (i != 2) { IO.print("b"); }
+    if (i * 2 > lim) { IO.print("c"); }
+    if (-2 > i) { IO.print("d"); }
+    if (ctwice(i) < ctwice(1)) { IO.print("e"); }
+    IO.print(" ");
+    i = i + 1;
+  }
+  IO.println("");
+  u = u - 1;
+  while (w > 0) {
+    if (u > w) { IO.print("U"); }
+    if (w <= 2) { IO.print("w"); }
+    if (s < -2) { IO.print("s"); }
+    if (utwice(w) >= utwice(3)) { IO.print("t"); }
+    if (n > 251) { IO.print("N"); }
+    if (h < -299) { IO.print("H"); }
+    if (x < 0.0) { IO.print("X"); }
+    if (half(x) <= half(-1.0)) { IO.print("Y"); }
+    if (odd(k) == odd(k / 2)) { IO.print("O"); }
+    if ((x > 0.0) == (n > 252)) { IO.print("B"); }
+    IO.print(" ");
+    w = w - 1; s = s + 1; n = n + 1; h = h + 1; x = x + 1.0; k = k + 1;
+  }
+  IO.println("%u", steps);
+}
+)";
+
+// The stack fills at the condition of an `if` (its cells stay through the
+// branch's first statement) and at that of a `while` (larger than what the
+// body holds), both comparisons made in place. The empty line printed first
+// in the branch or the body shows whether the condition itself failed.
+constexpr const char* kIfDepth = R"(
+deep(in uint32 : n, out uint32 : r) {
+  IO.println("%u", n);
+  if (n < 100000) {
+    IO.println();
+    r = (n + 1) * 2 + (n + 2) * 3 + (n + 3) * 4 + (n + 4) * 5 + (n + 5) * 6 + deep(n + 1);
+  } else {
+    r = 0;
+  }
+}
+init() { IO.println("%u", deep(0)); }
+)";
+
+constexpr const char* kWhileDepth = R"(
+deep(in uint32 : n, out uint32 : r) {
+  var uint32 : k = 0;
+  IO.println("%u", n);
+  while (k < (n + 1) * 2 + (n + 2) * 3 + (n + 3) * 4 + (n + 4) * 5 + (n + 5) * 6 + (n + 6) * 7) {
+    IO.println();
+    k = k + 100000;
+    r = (n + 1) * 2 + (n + 2) * 3 + deep(n + 1);
+  }
+}
+init() { IO.println("%u", deep(0)); }
+)";
+
+// A local or a literal assigned to out parameters: bound to traced globals
+// (the assignment is traced) and to a local.
+constexpr const char* kAssignOut = R"(
+var uint32 : g;
+var uint32 : h;
+put(out uint32 : c, in uint32 : v) { c = v; }
+seven(out uint32 : c) { c = 7; }
+init() {
+  var uint32 : v = 3;
+  put(g, v);
+  seven(h);
+  put(v, 9);
+  seven(v);
+  IO.println("%u %u %u", g, h, v);
+}
+)";
+
 constexpr Case kCases[] = {
     {"operators", "-q", kOperators, "-128 255 0 32767"},
     {"calls", "-q", kCalls, "fib 6765"},
@@ -264,6 +360,10 @@ constexpr Case kCases[] = {
     {"frame_limit", "-q", kFrameLimit, "overflow"},
     {"frame_limit_more_locals", "-q", kFrameLimitMoreLocals, "overflow"},
     {"result_data", "-q", kResultData, "Local variables data stack overflow"},
+    {"tests", "-q", kTests, "UstHXYOB UstXB UtN UwNOB UwNOB 24"},
+    {"if_depth", "-q", kIfDepth, "Stack overflow"},
+    {"while_depth", "-q", kWhileDepth, "Stack overflow"},
+    {"assign_out", "", kAssignOut, "Assign h new value: 7"},
 };
 
 RunResult runWith(const char* mode, const Case& c) {
