@@ -326,6 +326,26 @@ deep(in uint32 : n, out uint32 : r) {
 init() { IO.println("%u", deep(0)); }
 )";
 
+// Globals read in place as operands, beside locals, literals and other
+// globals, in conditions and values; traced, the read callback is installed.
+constexpr const char* kGlobalOperands = R"(
+var int32 : g = -2;
+var int32 : lim = 3;
+var uint32 : hits;
+init() {
+  var int32 : v = 1;
+  while (g < lim) {
+    if (g > v) { hits = hits + 1; }
+    if (v <= g) { IO.print("a"); }
+    if (g == 0) { IO.print("z"); }
+    if (lim != g) { IO.print("b"); }
+    IO.print("%d ", g * g + v * lim - g);
+    g = g + 1;
+  }
+  IO.println("%u", hits);
+}
+)";
+
 // A local or a literal assigned to out parameters: bound to traced globals
 // (the assignment is traced) and to a local.
 constexpr const char* kAssignOut = R"(
@@ -364,6 +384,8 @@ constexpr Case kCases[] = {
     {"if_depth", "-q", kIfDepth, "Stack overflow"},
     {"while_depth", "-q", kWhileDepth, "Stack overflow"},
     {"assign_out", "", kAssignOut, "Assign h new value: 7"},
+    {"global_operands", "-q", kGlobalOperands, "b9 b5 zb3 ab3 ab5 1"},
+    {"global_operands_traced", "", kGlobalOperands, "Assign hits new value: 1"},
 };
 
 RunResult runWith(const char* mode, const Case& c) {
