@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "ASTLib/known_fields.h"
 #include "ASTLib/kova_typing.h"
@@ -146,6 +147,16 @@ struct Context {
   bool plainScheduler = false;  // choose by scanning every instance, without the index
   // env_is_quiet's answer; -1 once a variable callback may have changed.
   int8_t quietCache = -1;
+
+  // The buffers of the loops over buffers now running, innermost last. An
+  // iterator's cells name its entry by place and serial number, never by
+  // address, so that cells a program file made up name nothing.
+  struct LiveIterator {
+    TaggedValue* buffer;
+    uint32_t serial;
+  };
+  std::vector<LiveIterator> liveIterators;
+  uint32_t iteratorSerial = 0;
 
   uint32_t startPid = 0;
   bool realtime = false;

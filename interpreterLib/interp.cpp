@@ -147,9 +147,11 @@ void statement_loopover(InterpEnv* env, const AST_Node* node) {
   if (decl != nullptr && decl->op == LIST) decl = AST_child(program, decl->left);
   uint32_t iteratorId = 0;
   TaggedValue buffer = kEmptyValue;
+  const size_t liveLoops = iterator_liveLoops(env);
   iterator_declare(env, decl, &iteratorId, &buffer);
   if (buffer.typeId >= program->infoProg->n_type) {
     ENV_CHECK(env, false, "buffer.typeId < env->program->infoProg->n_type");
+    iterator_endLoop(env, liveLoops);
     Variable_restorePrevLocalVarCounts(env, outer);
     return;
   }
@@ -177,6 +179,7 @@ void statement_loopover(InterpEnv* env, const AST_Node* node) {
     }
   }
   interpStack_leaveCall(env, mark);
+  iterator_endLoop(env, liveLoops);
   Variable_restorePrevLocalVarCounts(env, outer);
 }
 

@@ -36,14 +36,17 @@ TaggedValue* iterator_declare(InterpEnv* env, const AST_Node* iteratorDecl, uint
   KOVA_ASSERT(Type_getStorageSize(program, typeId) >= kIteratorCells,
               "Type_getStorageSize(env->program, iteratorTypeId) >= 3");
   TaggedValue* iterator = LocalVariable_declare(env, typeId);
-  iterator_setBuffer(*iterator, buffer);
+  Context& ctx = *env->ctx;
+  const uint32_t serial = ++ctx.iteratorSerial;
+  iterator->value[2].u64 = uint64_t{serial} << 32 | ctx.liveIterators.size();
+  ctx.liveIterators.push_back({buffer, serial});
   iterator_setIndex(*iterator, 0);
   iterator_setNextIndex(*iterator, iterator_has_next(env, *iterator) ? 1 : NO_ID);
   return iterator;
 }
 
 bool iterator_has_next(InterpEnv* env, TaggedValue iterator) {
-  const TaggedValue* buffer = iterator_getBuffer(iterator);
+  const TaggedValue* buffer = iterator_getBuffer(env, iterator);
   if (buffer == nullptr) return false;
   const Program* program = env->program.get();
   if (buffer->typeId >= program->infoProg->n_type) [[unlikely]] {
@@ -56,7 +59,7 @@ bool iterator_has_next(InterpEnv* env, TaggedValue iterator) {
 }
 
 TaggedValue iterator_current(InterpEnv* env, TaggedValue iterator) {
-  const TaggedValue* buffer = iterator_getBuffer(iterator);
+  const TaggedValue* buffer = iterator_getBuffer(env, iterator);
   const uint32_t index = iterator_getIndex(iterator);
   if (buffer == nullptr || index == NO_ID) {
     interp_failure(env, "Invalid iterator\n");
@@ -66,6 +69,10 @@ TaggedValue iterator_current(InterpEnv* env, TaggedValue iterator) {
 }
 
 TaggedValue iterator_index(InterpEnv* env, TaggedValue iterator) {
+  if (iterator_getBuffer(env, iterator) == nullptr) {
+    interp_failure(env, "Invalid iterator\n");
+    return kEmptyValue;
+  }
   return interpStack_pushSize(env, iterator_getIndex(iterator));
 }
 
@@ -74,7 +81,7 @@ TaggedValue iterator_isLast(InterpEnv* env, TaggedValue iterator) {
 }
 
 void iterator_remove(InterpEnv* env, TaggedValue iterator) {
-  const TaggedValue* held = iterator_getBuffer(iterator);
+  const TaggedValue* held = iterator_getBuffer(env, iterator);
   if (held == nullptr) {
     interp_failure(env, "Invalid iterator\n");
     return;

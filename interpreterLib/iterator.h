@@ -43,15 +43,19 @@ inline void iterator_setNextIndex(TaggedValue iterator, uint32_t index) {
   iterator.value[1].u64 = 0;
   iterator.value[1].index = index;
 }
-inline TaggedValue* iterator_getBuffer(TaggedValue iterator) {
-  TaggedValue* buffer;
-  std::memcpy(&buffer, &iterator.value[2], sizeof buffer);
-  return buffer;
-}
-inline void iterator_setBuffer(TaggedValue iterator, TaggedValue* buffer) {
-  static_assert(sizeof buffer <= sizeof(ValueCell));
-  iterator.value[2].u64 = 0;
-  std::memcpy(&iterator.value[2], &buffer, sizeof buffer);
+// The buffer of a running loop the iterator's third cell names, or null
+// (also for a value too small to be an iterator).
+inline TaggedValue* iterator_getBuffer(const InterpEnv* env, TaggedValue iterator) {
+  const Program* program = env->program.get();
+  if (iterator.value == nullptr || iterator.typeId >= program->infoProg->n_type ||
+      program->typeTable[iterator.typeId].storageSize < kIteratorCells) {
+    return nullptr;
+  }
+  const uint64_t handle = iterator.value[2].u64;
+  const uint64_t place = handle & 0xFFFFFFFFu;
+  const std::vector<Context::LiveIterator>& live = env->ctx->liveIterators;
+  if (place >= live.size() || live[place].serial != handle >> 32) return nullptr;
+  return live[place].buffer;
 }
 
 // ---------------------------------------------------------------- operations
@@ -64,6 +68,13 @@ inline void iterator_setBuffer(TaggedValue iterator, TaggedValue* buffer) {
 // arguments and an iterator type narrower than three cells stop the process.
 TaggedValue* iterator_declare(InterpEnv* env, const AST_Node* iteratorDecl, uint32_t* iteratorId,
                               TaggedValue* buffer);
+// The loops over buffers at the moment of a declaration, and their end.
+inline size_t iterator_liveLoops(const InterpEnv* env) {
+  return env->ctx->liveIterators.size();
+}
+inline void iterator_endLoop(InterpEnv* env, size_t liveBefore) {
+  env->ctx->liveIterators.resize(liveBefore);
+}
 
 // Whether the index is not that of the last element (channel: the current
 // count; array: its size). False for an iterator without a buffer.

@@ -29,6 +29,12 @@ TEST(HostileFiles, EndInOrder) {
       {"annotation_local_of_the_structure_type.ast",
        "setup \ninvalid Kova AST file !\nnode 177 (AND_OP): declared type 23 holds no value\n"
        "EXIT (1) AT 0 (0)\n"},
+      // An iterator call on a value whose cells held no iterator: they were
+      // taken for the address of a buffer.
+      {"iterator_call_on_another_value.ast",
+       "setup \n[0.000000000000:ASSIGN] Assign tx new value: 5000\n"
+       "variableId < (env->ctx->localVarsIndexes.count.variables - "
+       "env->ctx->localVarsIndexes.base.variables)\nEXIT (1) AT 0 (0)\n"},
   };
   for (const auto& c : cases) {
     const RunResult r =
