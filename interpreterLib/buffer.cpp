@@ -337,10 +337,6 @@ void channel_setInId(InterpEnv* env, TaggedValue channel, uint32_t id) {
   indexFromId(env, channel, 0, id);
 }
 
-void channel_setOutId(InterpEnv* env, TaggedValue channel, uint32_t id) {
-  indexFromId(env, channel, 1, id);
-}
-
 ValueCell* channel_getIn(InterpEnv* env, TaggedValue channel) {
   Ring ring;
   if (!channelRing(env, channel, __func__, kChannelTypeText, &ring)) return nullptr;

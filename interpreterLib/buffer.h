@@ -75,9 +75,8 @@ inline bool channel_isChannel(InterpEnv* env, TaggedValue buffer) {
 // element width is reported and gives 0.
 uint32_t channel_getInId(InterpEnv* env, TaggedValue channel);
 uint32_t channel_getOutId(InterpEnv* env, TaggedValue channel);
-// Write 2 + id * width into the index cell (the whole cell, upper word 0).
+// Write 2 + id * width into the in index cell (the whole cell, upper word 0).
 void channel_setInId(InterpEnv* env, TaggedValue channel, uint32_t id);
-void channel_setOutId(InterpEnv* env, TaggedValue channel, uint32_t id);
 
 // The first cell of the in slot / out slot. A missing slot (index below 2:
 // the top of an empty stack, or index cells never set) or an index outside

@@ -274,8 +274,8 @@ TEST_F(BufferTest, IndexCells) {
     bool full;
   } cases[] = {{q, 4, 8, 3, false}, {q, 8, 4, 2, false}, {q, 6, 6, 0, false}, {q, 10, 2, 4, true},
                {q, 2, 4, 4, true},  {s, 8, 6, 3, false}, {s, 10, 8, 4, true}, {s, 2, 1, 0, false},
-               {q, 0, 2, 0, true},  {q, 12, 2, 0, true}, {q, 2, 12, 0, true}, {q, 3, 2, 0, true},
-               {q, 2, 5, 0, true},  {s, 4, 1, 0, true}};
+               {q, 0, 2, 0, true},  {q, 1, 2, 0, true},  {q, 12, 2, 0, true}, {q, 2, 12, 0, true},
+               {q, 3, 2, 0, true},  {q, 2, 5, 0, true},  {s, 4, 1, 0, true}};
   load();
   env_on_assert(env.get(), recordCheck);
   const ValueCell* data = &env->program->globalVariableDataInitTable[0];
@@ -291,9 +291,14 @@ TEST_F(BufferTest, IndexCells) {
     EXPECT_EQ(channel_isFull(env.get(), ch).value->boolean, c.full ? 1 : 0);
     EXPECT_EQ(channel_isEmpty(env.get(), ch).value->boolean, c.count == 0 ? 1 : 0);
     if (k < 8) {
-      // The oldest element of a queue, the top of a stack.
+      // The oldest element of a queue, the top of a stack; a stack without
+      // a top has none to give.
       if (c.count > 0) {
         EXPECT_EQ(channel_getOut(env.get(), ch), ch.value + c.out);
+      } else if (c.global == s) {
+        EXPECT_EQ(channel_get(env.get(), ch).value, nullptr);
+        EXPECT_EQ(gChecks, std::vector<std::string>{"channel.value[1].index >= 2"});
+        gChecks.clear();
       }
       EXPECT_TRUE(gChecks.empty());
       if (c.global == s) {  // nothing lies below a stack's bottom
@@ -309,6 +314,9 @@ TEST_F(BufferTest, IndexCells) {
     EXPECT_EQ(std::memcmp(data, before.data(), n * sizeof(ValueCell)), 0);
     EXPECT_TRUE(host->invalidOps.empty());
     EXPECT_EQ(gChecks.size(), 6u);
+    if (c.in < 2) {
+      EXPECT_EQ(gChecks[0], "channel.value->index >= 2");
+    }
     channel_clear(env.get(), ch);  // makes the channel usable again
     EXPECT_FALSE(is_channel_full(env.get(), ch));
   }
