@@ -257,6 +257,8 @@ std::vector<bool> scheduleTypes(InterpEnv* env) {
     for (uint32_t t = 0; t < n; ++t) {
       if (holds[t]) continue;
       const TypeRecord& type = program->typeTable[t];
+      // An enumeration's list is of its literals, not of fields.
+      if (type.baseType == TypeEnum) continue;
       bool holdsOne = type.bufferType != NONE_BUFFER && type.baseType < n && holds[type.baseType];
       for (const AST_Node* cell = AST_fromId(program, type.fields);
            !holdsOne && cell != nullptr && cell->op == LIST; cell = AST_right(program, cell)) {
