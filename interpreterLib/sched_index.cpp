@@ -13,7 +13,8 @@ struct SchedIndex {
     TaggedValue value;  // its Process_Instance
     ValueCell* priority;
     ValueCell* deadline;
-    ValueCell* queue;  // next_activations: in and out index cells, then the slots
+    TaggedValue activations;  // its next_activations
+    ValueCell* queue;         // the same: in and out index cells, then the slots
   };
   enum Place : uint8_t { kNowhere, kPending, kDue };
 
@@ -159,9 +160,8 @@ void remove(SchedIndex& x, uint32_t i) {
 
 // Subtracts the time elapsed since instance i's queue was last brought up
 // to date from each of its entries.
-void catchUp(InterpEnv* env, SchedIndex& x, uint32_t i) {
+[[gnu::noinline]] void bringUp(InterpEnv* env, SchedIndex& x, uint32_t i) {
   const uint64_t lag = x.epoch - x.applied[i];
-  if (lag == 0) return;
   x.applied[i] = x.epoch;
   ValueCell* queue = x.instances[i].queue;
   uint32_t in = 0;
@@ -173,10 +173,14 @@ void catchUp(InterpEnv* env, SchedIndex& x, uint32_t i) {
     return;
   }
   // A broken ring: the checked accessors report it.
-  const TaggedValue checked =
-      interp_knownField(env, x.instances[i].value, kField_Process_Instance_next_activations);
+  const TaggedValue checked = x.instances[i].activations;
   const uint32_t count = channel_count(env, checked);
   for (uint32_t k = 0; k < count; ++k) buffer_getIndexValue(env, checked, k).value->u64 -= lag;
+}
+
+// Most accesses find the queue up to date already.
+inline void catchUp(InterpEnv* env, SchedIndex& x, uint32_t i) {
+  if (x.applied[i] != x.epoch) bringUp(env, x, i);
 }
 
 // Every queue brought up to date: before the index is dropped, and before
@@ -250,10 +254,12 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   for (uint32_t i = 0; i < n; ++i) {
     const TaggedValue instance = buffer_getIndexValue(env, processes, i);
     if (instance.value == nullptr) return;
-    x.instances[i] = {
-        instance, interp_knownField(env, instance, kField_Process_Instance_priority).value,
-        interp_knownField(env, instance, kField_Process_Instance_deadline).value,
-        interp_knownField(env, instance, kField_Process_Instance_next_activations).value};
+    const TaggedValue activations =
+        interp_knownField(env, instance, kField_Process_Instance_next_activations);
+    x.instances[i] = {instance,
+                      interp_knownField(env, instance, kField_Process_Instance_priority).value,
+                      interp_knownField(env, instance, kField_Process_Instance_deadline).value,
+                      activations, activations.value};
     if (x.instances[i].priority == nullptr || x.instances[i].deadline == nullptr ||
         x.instances[i].queue == nullptr) {
       return;
@@ -430,10 +436,17 @@ bool schedIndex_ready(InterpEnv* env) {
 }
 
 bool schedIndex_instance(InterpEnv* env, uint32_t i, TaggedValue* instance) {
+  const SchedIndex* x = env->ctx->schedIndex.get();
+  if (x == nullptr || !x->running || !x->valid || i >= x->instances.size()) return false;
+  *instance = x->instances[i].value;
+  return true;
+}
+
+bool schedIndex_activations(InterpEnv* env, uint32_t i, TaggedValue* queue) {
   SchedIndex* x = env->ctx->schedIndex.get();
   if (x == nullptr || !x->running || !x->valid || i >= x->instances.size()) return false;
   catchUp(env, *x, i);
-  *instance = x->instances[i].value;
+  *queue = x->instances[i].activations;
   return true;
 }
 

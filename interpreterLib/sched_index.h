@@ -7,13 +7,13 @@
 // times elapsed since the index was built, so the passing of time moves no
 // key. Nor does it touch the queues, which would cost a pass over all of them
 // per clock advance: during a run a queue is brought up to date when the
-// scheduler reaches its instance, and every queue is before anything else
-// can read one (program code that can reach them, the end of the run, the
-// host's calls to schedIndex_invalidate). Two heaps of instance numbers:
-// instances whose head is not due yet, by head; due instances, in the
-// policy's order (FIFO: head, then higher priority; NPFP: higher priority;
-// NPEDF: head + deadline), ties by lower number: the choice of the plain
-// scans.
+// scheduler reaches for it (schedIndex_activations), and every queue is
+// before anything else can read one (program code that can reach them, the
+// end of the run, the host's calls to schedIndex_invalidate). Two heaps of
+// instance numbers: instances whose head is not due yet, by head; due
+// instances, in the policy's order (FIFO: head, then higher priority; NPFP:
+// higher priority; NPEDF: head + deadline), ties by lower number: the
+// choice of the plain scans.
 //
 // The scheduler refreshes an instance after each change it makes to its
 // queue. Program code may change queues, priorities, deadlines, periods and
@@ -45,9 +45,12 @@ void schedIndex_refresh(InterpEnv* env, uint32_t i);
 // True when the index serves selections now (built on demand); false: the
 // plain scan must.
 bool schedIndex_ready(InterpEnv* env);
-// Top-level instance i's Process_Instance as cached by the index, its queue
-// brought up to date; false when the index is stale.
+// Top-level instance i's Process_Instance as cached by the index; false
+// when the index is stale.
 bool schedIndex_instance(InterpEnv* env, uint32_t i, TaggedValue* instance);
+// Its `next_activations`, brought up to date: the only way to its queue
+// while the index holds it.
+bool schedIndex_activations(InterpEnv* env, uint32_t i, TaggedValue* queue);
 // Records that `elapsed` has passed, to be subtracted from every pending
 // entry as its queue is next reached; false (nothing done) when the index is
 // stale.
