@@ -37,8 +37,14 @@ report() { IO.println("%u", c); }
 """
 
 
-def counter_source(instances):
-    lines = [f"process Counter : p{i}[1 ms]();" for i in range(instances)]
+def counter_source(instances, staggered=False):
+    """`staggered`: first activations spread evenly across the period, so
+    that every clock advance serves one activation instead of all of them."""
+    if staggered:
+        lines = [f"process Counter : p{i}[1 ms, {i * 1000000 // instances} ns]();"
+                 for i in range(instances)]
+    else:
+        lines = [f"process Counter : p{i}[1 ms]();" for i in range(instances)]
     return COUNTER + "\n".join(lines) + "\n"
 
 
@@ -142,9 +148,10 @@ def scheduler_argv(runner, ast, ms):
     return [runner.kova, "-q", "-t", str(ms), "--finally-func", "report", ast]
 
 
-def cost_per_activation(runner, instances, budget):
+def cost_per_activation(runner, instances, budget, staggered):
     """ns per activation at this many instances, from two run lengths."""
-    ast = runner.compile(f"sched_{instances}", counter_source(instances))
+    name = f"sched_{'staggered' if staggered else 'aligned'}_{instances}"
+    ast = runner.compile(name, counter_source(instances, staggered))
     base_ms = 2
     span_ms = 1
     while True:
@@ -167,6 +174,8 @@ def main():
     parser.add_argument("--scale", type=float, default=1.0,
                         help="multiplies the scheduler and trace run lengths")
     parser.add_argument("--pairs", type=int, default=5)
+    parser.add_argument("--scaling-only", action="store_true",
+                        help="only the scheduler's cost per activation")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="bench-", dir=os.path.join(args.build, "bench"))
@@ -203,8 +212,11 @@ def main():
                  lambda s: f"{trace_bytes[0] / s / 1e6:.0f} MB/s of trace"),
     ]
 
-    print(f"{'workload':<26} {'kova s':>8} {'Lua s':>8} {'kova/Lua':>9} "
-          f"{'kova MB':>8} {'Lua MB':>7}  kova rate")
+    if args.scaling_only:
+        workloads = []
+    else:
+        print(f"{'workload':<26} {'kova s':>8} {'Lua s':>8} {'kova/Lua':>9} "
+              f"{'kova MB':>8} {'Lua MB':>7}  kova rate")
     for w in workloads:
         kova, lua_runs = measure(runner, w, args.pairs)
         k = statistics.median(t for t, _ in kova)
@@ -219,18 +231,29 @@ def main():
         else:
             print(f"{w.name:<26} {k:8.3f} {'-':>8} {'-':>9} {fmt_mb(k_rss):>8} {'-':>7}  {rate}")
         sys.stdout.flush()
-    if not lua:
+    if not lua and workloads:
         print("lua5.4 is not installed (apt-get install lua5.4): kova alone.")
 
+    # Aligned: every instance falls due at once, one clock advance serves
+    # them all. Staggered: offsets spread across the period, one clock
+    # advance per activation.
     print("\nscheduler cost per activation, trace off (1 ms periods, FIFO):")
-    print(f"{'instances':>10} {'ns/activation':>14} {'activations/s':>14} {'measured over':>14}")
+    print(f"{'':>10} {'aligned offsets':>30}   {'staggered offsets':>30}")
+    print(f"{'instances':>10} {'ns/act':>8} {'act/s':>8} {'measured':>12}   "
+          f"{'ns/act':>8} {'act/s':>8} {'measured':>12}")
     budget = max(10000, int(1000000 * args.scale))
     for n in (10, 100, 1000, 10000):
-        ns, activations = cost_per_activation(runner, n, budget)
-        rate = f"{1e9 / ns / 1e6:.2f}M" if ns > 0 else "-"
-        print(f"{n:>10} {ns:14.0f} {rate:>14} {activations:>14}")
+        cells = []
+        for staggered in (False, True):
+            ns, activations = cost_per_activation(runner, n, budget, staggered)
+            rate = f"{1e9 / ns / 1e6:.2f}M" if ns > 0 else "-"
+            cells.append(f"{ns:8.0f} {rate:>8} {activations:>12}")
+        print(f"{n:>10} {cells[0]}   {cells[1]}")
         sys.stdout.flush()
 
+    if args.scaling_only:
+        shutil.rmtree(work)
+        return
     # Peak memory must not grow with the length of a run.
     _, rss1 = runner.run(scheduler_argv(runner, sched_ast, sched_ms))
     _, rss4 = runner.run(scheduler_argv(runner, sched_ast, 4 * sched_ms))

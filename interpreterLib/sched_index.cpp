@@ -13,7 +13,8 @@ struct SchedIndex {
     TaggedValue value;  // its Process_Instance
     ValueCell* priority;
     ValueCell* deadline;
-    ValueCell* queue;  // next_activations: in and out index cells, then the slots
+    TaggedValue activations;  // its next_activations
+    ValueCell* queue;         // the same: in and out index cells, then the slots
   };
   enum Place : uint8_t { kNowhere, kPending, kDue };
 
@@ -26,9 +27,14 @@ struct SchedIndex {
   bool usable = false;   // no key can wrap: the heaps order as the scans do
   uint32_t policy = FIFO;
   uint32_t queueType = NO_ID;
-  uint32_t slots = 0;  // of every next_activations ring
-  uint64_t epoch = 0;  // elapsed time subtracted since the build
+  uint32_t slots = 0;    // of every next_activations ring
+  uint64_t epoch = 0;    // elapsed time since the build
+  bool lagging = false;  // some queue is behind the epoch
   std::vector<Instance> instances;
+  // The epoch up to which each queue's entries are brought: time passing
+  // costs one addition, and an instance's queue catches up when the
+  // scheduler touches it, every queue before anything else may read them.
+  std::vector<uint64_t> applied;
   std::vector<uint64_t> key;  // head + epoch
   // Copies of what the orders read, side by side for the comparisons (only
   // code that marks the index stale can change them).
@@ -152,9 +158,44 @@ void remove(SchedIndex& x, uint32_t i) {
   siftUp(x, dueHeap, x.position[last]);
 }
 
+// Subtracts the time elapsed since instance i's queue was last brought up
+// to date from each of its entries.
+[[gnu::noinline]] void bringUp(InterpEnv* env, SchedIndex& x, uint32_t i) {
+  const uint64_t lag = x.epoch - x.applied[i];
+  x.applied[i] = x.epoch;
+  ValueCell* queue = x.instances[i].queue;
+  uint32_t in = 0;
+  uint32_t out = 0;
+  if (ringIds(x, queue, &in, &out)) [[likely]] {
+    for (uint32_t k = out; k != in; k = k + 1 == x.slots ? 0 : k + 1) {
+      queue[2 + k].u64 -= lag;  // counts down through zero
+    }
+    return;
+  }
+  // A broken ring: the checked accessors report it.
+  const TaggedValue checked = x.instances[i].activations;
+  const uint32_t count = channel_count(env, checked);
+  for (uint32_t k = 0; k < count; ++k) buffer_getIndexValue(env, checked, k).value->u64 -= lag;
+}
+
+// Most accesses find the queue up to date already.
+inline void catchUp(InterpEnv* env, SchedIndex& x, uint32_t i) {
+  if (x.applied[i] != x.epoch) bringUp(env, x, i);
+}
+
+// Every queue brought up to date: before the index is dropped, and before
+// anything but the scheduler may read them.
+void settle(InterpEnv* env, SchedIndex& x) {
+  if (!x.lagging) return;
+  x.lagging = false;
+  if (!x.valid) return;
+  for (uint32_t i = 0; i < x.instances.size(); ++i) catchUp(env, x, i);
+}
+
 // Reads instance i's head and files it; false when a value leaves the range
 // in which the heaps order as the scans.
-bool file(SchedIndex& x, uint32_t i) {
+bool file(InterpEnv* env, SchedIndex& x, uint32_t i) {
+  catchUp(env, x, i);
   remove(x, i);
   const SchedIndex::Instance& instance = x.instances[i];
   uint32_t in = 0;
@@ -182,6 +223,7 @@ void promote(SchedIndex& x) {
 }
 
 void rebuild(InterpEnv* env, SchedIndex& x) {
+  settle(env, x);
   x.valid = false;
   x.usable = false;
   x.pending.clear();
@@ -203,6 +245,7 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   x.slots = queue.size + 1;
   x.instances.resize(n);
   x.key.assign(n, 0);
+  x.applied.assign(n, 0);
   x.priority.assign(n, 0);
   x.level.assign(n, 0);
   x.deadline.assign(n, 0);
@@ -211,10 +254,12 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   for (uint32_t i = 0; i < n; ++i) {
     const TaggedValue instance = buffer_getIndexValue(env, processes, i);
     if (instance.value == nullptr) return;
-    x.instances[i] = {
-        instance, interp_knownField(env, instance, kField_Process_Instance_priority).value,
-        interp_knownField(env, instance, kField_Process_Instance_deadline).value,
-        interp_knownField(env, instance, kField_Process_Instance_next_activations).value};
+    const TaggedValue activations =
+        interp_knownField(env, instance, kField_Process_Instance_next_activations);
+    x.instances[i] = {instance,
+                      interp_knownField(env, instance, kField_Process_Instance_priority).value,
+                      interp_knownField(env, instance, kField_Process_Instance_deadline).value,
+                      activations, activations.value};
     if (x.instances[i].priority == nullptr || x.instances[i].deadline == nullptr ||
         x.instances[i].queue == nullptr) {
       return;
@@ -222,7 +267,7 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   }
   x.valid = true;
   for (uint32_t i = 0; i < n; ++i) {
-    if (!file(x, i)) return;
+    if (!file(env, x, i)) return;
   }
   x.usable = true;
 }
@@ -257,6 +302,8 @@ std::vector<bool> scheduleTypes(InterpEnv* env) {
     for (uint32_t t = 0; t < n; ++t) {
       if (holds[t]) continue;
       const TypeRecord& type = program->typeTable[t];
+      // An enumeration's list is of its literals, not of fields.
+      if (type.baseType == TypeEnum) continue;
       bool holdsOne = type.bufferType != NONE_BUFFER && type.baseType < n && holds[type.baseType];
       for (const AST_Node* cell = AST_fromId(program, type.fields);
            !holdsOne && cell != nullptr && cell->op == LIST; cell = AST_right(program, cell)) {
@@ -352,23 +399,29 @@ const std::vector<uint32_t>& schedIndex_triggered(InterpEnv* env) {
 
 void schedIndex_setRunning(InterpEnv* env, bool running) {
   SchedIndex& x = indexOf(env);
+  settle(env, x);
   x.running = running;
   x.valid = false;
 }
 
 void schedIndex_invalidate(InterpEnv* env) {
-  if (env->ctx->schedIndex != nullptr) env->ctx->schedIndex->valid = false;
+  SchedIndex* x = env->ctx->schedIndex.get();
+  if (x == nullptr) return;
+  settle(env, *x);
+  x->valid = false;
 }
 
 void schedIndex_beforeCode(InterpEnv* env) {
   SchedIndex* x = env->ctx->schedIndex.get();
-  if (x != nullptr && x->programWrites) x->valid = false;
+  if (x == nullptr || !x->programWrites) return;
+  settle(env, *x);
+  x->valid = false;
 }
 
 void schedIndex_refresh(InterpEnv* env, uint32_t i) {
   SchedIndex* x = env->ctx->schedIndex.get();
   if (x == nullptr || !x->running || !x->valid || !x->usable) return;
-  if (i >= x->instances.size() || !file(*x, i)) x->usable = false;
+  if (i >= x->instances.size() || !file(env, *x, i)) x->usable = false;
 }
 
 bool schedIndex_ready(InterpEnv* env) {
@@ -389,27 +442,20 @@ bool schedIndex_instance(InterpEnv* env, uint32_t i, TaggedValue* instance) {
   return true;
 }
 
+bool schedIndex_activations(InterpEnv* env, uint32_t i, TaggedValue* queue) {
+  SchedIndex* x = env->ctx->schedIndex.get();
+  if (x == nullptr || !x->running || !x->valid || i >= x->instances.size()) return false;
+  catchUp(env, *x, i);
+  *queue = x->instances[i].activations;
+  return true;
+}
+
 bool schedIndex_elapse(InterpEnv* env, uint64_t elapsed) {
   SchedIndex* x = env->ctx->schedIndex.get();
   if (x == nullptr || !x->running || !x->valid) return false;
-  for (const SchedIndex::Instance& instance : x->instances) {
-    uint32_t in = 0;
-    uint32_t out = 0;
-    if (!ringIds(*x, instance.queue, &in, &out)) {
-      x->valid = false;  // the checked path reports it
-      return false;
-    }
-  }
-  for (const SchedIndex::Instance& instance : x->instances) {
-    uint32_t in = 0;
-    uint32_t out = 0;
-    ringIds(*x, instance.queue, &in, &out);
-    for (uint32_t k = out; k != in; k = k + 1 == x->slots ? 0 : k + 1) {
-      instance.queue[2 + k].u64 -= elapsed;  // counts down through zero
-    }
-  }
   x->epoch += elapsed;
-  if (x->epoch > kEpochLimit) x->valid = false;
+  x->lagging = true;
+  if (x->epoch > kEpochLimit) schedIndex_invalidate(env);
   return true;
 }
 

@@ -4,11 +4,16 @@
 // The queues stay what the program and the console read (signed times
 // relative to now, in each instance's `next_activations`); the index only
 // holds each instance's head entry as head + epoch, where the epoch sums the
-// elapsed times subtracted from every entry since the index was built, so
-// the passing of time moves no key. Two heaps of instance numbers: instances
-// whose head is not due yet, by head; due instances, in the policy's order
-// (FIFO: head, then higher priority; NPFP: higher priority; NPEDF: head +
-// deadline), ties by lower number: the choice of the plain scans.
+// times elapsed since the index was built, so the passing of time moves no
+// key. Nor does it touch the queues, which would cost a pass over all of them
+// per clock advance: during a run a queue is brought up to date when the
+// scheduler reaches for it (schedIndex_activations), and every queue is
+// before anything else can read one (program code that can reach them, the
+// end of the run, the host's calls to schedIndex_invalidate). Two heaps of
+// instance numbers: instances whose head is not due yet, by head; due
+// instances, in the policy's order (FIFO: head, then higher priority; NPFP:
+// higher priority; NPEDF: head + deadline), ties by lower number: the
+// choice of the plain scans.
 //
 // The scheduler refreshes an instance after each change it makes to its
 // queue. Program code may change queues, priorities, deadlines, periods and
@@ -29,7 +34,9 @@
 // A run starts or ends. Outside runs (the console, start-up) nothing but the
 // selection trusts the index, which is rebuilt for each use.
 void schedIndex_setRunning(InterpEnv* env, bool running);
-// The index is to be rebuilt before its next use.
+// The index is to be rebuilt before its next use; every queue is brought up
+// to date. The host calls it before it reads or writes the queues in the
+// middle of a run (the console, the exit path).
 void schedIndex_invalidate(InterpEnv* env);
 // Program code is about to run: stale if the program can write what it holds.
 void schedIndex_beforeCode(InterpEnv* env);
@@ -41,8 +48,12 @@ bool schedIndex_ready(InterpEnv* env);
 // Top-level instance i's Process_Instance as cached by the index; false
 // when the index is stale.
 bool schedIndex_instance(InterpEnv* env, uint32_t i, TaggedValue* instance);
-// Subtracts `elapsed` from every pending entry through the index's cached
-// queues; false (nothing done) when the index is stale.
+// Its `next_activations`, brought up to date: the only way to its queue
+// while the index holds it.
+bool schedIndex_activations(InterpEnv* env, uint32_t i, TaggedValue* queue);
+// Records that `elapsed` has passed, to be subtracted from every pending
+// entry as its queue is next reached; false (nothing done) when the index is
+// stale.
 bool schedIndex_elapse(InterpEnv* env, uint64_t elapsed);
 // With the index ready: the policy's choice, or -1; the smallest pending
 // entry clamped at 0, or INT64_MAX.

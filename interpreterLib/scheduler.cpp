@@ -34,6 +34,8 @@ ValueCell& field(InterpEnv* env, uint32_t i, KnownField f) {
 }
 
 TaggedValue activations(InterpEnv* env, uint32_t i) {
+  TaggedValue cached;
+  if (schedIndex_activations(env, i, &cached)) return cached;
   return interp_knownField(env, instanceValue(env, i), kField_Process_Instance_next_activations);
 }
 

@@ -56,7 +56,8 @@ void scheduler_usePlainScan(InterpEnv* env, bool plain);
 uint64_t nextProcessHit(InterpEnv* env);
 
 // Brings every pending activation up to date with the local clock: the time
-// elapsed since the last update is subtracted from every entry.
+// elapsed since the last update is subtracted from every entry (during a run,
+// through the index: when each queue is next reached).
 void update_elpased_time(InterpEnv* env);
 // Queues an activation for every triggered instance whose condition holds.
 void update_triggered_process(InterpEnv* env);

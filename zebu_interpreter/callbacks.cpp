@@ -12,6 +12,7 @@
 #include "interpreterLib/interp_error.h"
 #include "interpreterLib/operator_functions.h"
 #include "interpreterLib/print_format.h"
+#include "interpreterLib/sched_index.h"
 #include "interpreterLib/scheduler.h"
 #include "mt19937-64/mt19937-64.h"
 #include "zebu_interpreter/boards/raspberry/raspberry.h"
@@ -206,6 +207,9 @@ void interp_prepareExit(InterpEnv* env, uint32_t line, uint8_t code) {
 }
 
 void callback_exit(InterpEnv* env, uint32_t line, uint8_t code) {
+  // From the middle of a run too: the console and the final function read
+  // the queues.
+  schedIndex_invalidate(env);
   const uint64_t t = absoluteNow(env);
   if (line == 0) {
     display_program("EXIT");
@@ -229,6 +233,7 @@ void callback_exit(InterpEnv* env, uint32_t line, uint8_t code) {
 void callback_assert(InterpEnv* env, uint32_t condition, const char* file, uint32_t line,
                      const char* function, const char* expression) {
   if (condition != 0) return;
+  schedIndex_invalidate(env);
   display_program("%s:%u: %s: Assertion '%s' failed", file, line, function, expression);
   if (isInteractiveModeEnabled()) interactive(env, consoleRunTime);
   interp_prepareExit(env, line, 8);

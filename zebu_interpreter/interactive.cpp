@@ -12,6 +12,7 @@
 #include "interpreterLib/interp_expr.h"
 #include "interpreterLib/interp_stack.h"
 #include "interpreterLib/run_control.h"
+#include "interpreterLib/sched_index.h"
 #include "interpreterLib/scheduler.h"
 #include "parserLib/parser_data.h"
 #include "zebu_interpreter/callbacks.h"
@@ -197,6 +198,9 @@ void setEchoInput(bool on) {
 }
 
 void interactive(InterpEnv* env, uint64_t limit) {
+  // Entered from the exit path in the middle of a run, the console reads and
+  // writes what the scheduler holds.
+  schedIndex_invalidate(env);
   std::string line;
   while (interactBeforeExit()) {
     const ConsoleRead read = console_readLine(env, ">> ", &line);

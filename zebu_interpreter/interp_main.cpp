@@ -18,6 +18,7 @@
 #include "ASTLib/rEnv.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/run_control.h"
+#include "interpreterLib/sched_index.h"
 #include "interpreterLib/scheduler.h"
 #include "optionsLib/options.h"
 #include "parserLib/compiler.h"
@@ -217,6 +218,8 @@ void print_char_to_output(InterpEnv*, uint8_t c) {
 }
 
 void call_func_before_exit(InterpEnv* env, uint32_t line, uint8_t code) {
+  // The final function may read the queues, from the middle of a run too.
+  schedIndex_invalidate(env);
   const PrintCallback savedPrint = env->ctx->print_callback;
   const bool savedEnabled = env->ctx->print_enabled;
   if (env_on_print(env, print_char_to_output) == 0) {
