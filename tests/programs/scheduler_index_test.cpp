@@ -100,7 +100,13 @@ class Generator {
     // reads the queues, so only where the program's code reads them).
     if (!shape.reads) return text;
     text += "report() {\n";
-    for (uint32_t i = 0; i < n; ++i) text += "  " + show("p" + std::to_string(i)) + "\n";
+    for (uint32_t i = 0; i < n; ++i) {
+      std::string name = "p";
+      name += std::to_string(i);
+      text += "  ";
+      text += show(name);
+      text += '\n';
+    }
     return text + "}\n";
   }
 
@@ -110,18 +116,37 @@ class Generator {
   std::string console(uint32_t n, bool exits) {
     std::string lines;
     for (uint32_t k = pick(4, 10); k > 0; --k) {
-      const std::string instance = "p" + std::to_string(pick(0, n - 1));
+      // Built by appending: GCC 12 at -O3 takes "literal" + string for an
+      // overflow.
+      std::string instance = "p";
+      instance += std::to_string(pick(0, n - 1));
       switch (pick(0, 4)) {
         case 0: lines += "step\n"; break;
-        case 1: lines += "?" + instance + "\n"; break;
-        case 2: lines += "?" + instance + ".next_activations\n"; break;
+        case 1:
+          lines += '?';
+          lines += instance;
+          lines += '\n';
+          break;
+        case 2:
+          lines += '?';
+          lines += instance;
+          lines += ".next_activations\n";
+          break;
         default:
-          lines += "@" + std::to_string(pick(1, 7)) + " ?" + instance + ".next_activations\n";
+          lines += '@';
+          lines += std::to_string(pick(1, 7));
+          lines += " ?";
+          lines += instance;
+          lines += ".next_activations\n";
       }
     }
     if (!exits) return lines;
     lines += "@60 ?p0\n";
-    for (uint32_t i = 0; i < n; ++i) lines += "?p" + std::to_string(i) + ".next_activations\n";
+    for (uint32_t i = 0; i < n; ++i) {
+      lines += "?p";
+      lines += std::to_string(i);
+      lines += ".next_activations\n";
+    }
     return lines;
   }
 
