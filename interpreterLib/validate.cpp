@@ -691,6 +691,11 @@ class Validator {
         break;
       default: break;
     }
+    // A value of a primitive type is one cell wherever it lives, on the
+    // evaluation stack too.
+    if (t < TypePrimitive && rec.storageSize != 1) {
+      return fail("type %u: a primitive type of %u cells", t, rec.storageSize);
+    }
     if (rec.storageSize < needed) {
       return fail("type %u: storage size %u below the %llu cells its values hold", t,
                   rec.storageSize, static_cast<unsigned long long>(needed));

@@ -35,6 +35,11 @@ TEST(HostileFiles, EndInOrder) {
        "setup \n[0.000000000000:ASSIGN] Assign tx new value: 5000\n"
        "variableId < (env->ctx->localVarsIndexes.count.variables - "
        "env->ctx->localVarsIndexes.base.variables)\nEXIT (1) AT 0 (0)\n"},
+      // A primitive type of 0xFFFFFFFE cells: assigning a one-cell value to a
+      // temporary of that type cleared the cells past the evaluation stack.
+      {"primitive_type_of_many_cells.ast",
+       "setup \ninvalid Kova AST file !\ntype 15: a primitive type of 4294967294 cells\n"
+       "EXIT (1) AT 0 (0)\n"},
   };
   for (const auto& c : cases) {
     const RunResult r =
