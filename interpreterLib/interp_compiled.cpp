@@ -1299,7 +1299,6 @@ CExpr* Compiler::call(const AST_Node* node) {
       e->id = customNode != nullptr ? customNode->value.id.index : index->value.id.custom;
       e->pure = a->pure;
       e->pushes = a->pushes;
-      account(e, a);
       return e;
     }
     default: return walk(node);
@@ -1326,7 +1325,6 @@ CExpr* Compiler::expr(const AST_Node* node) {
       e->type = TypeBoolean;
       e->pure = a->pure;
       e->pushes = a->pushes + 1;
-      account(e, a);
       return e;
     }
 

@@ -59,6 +59,7 @@ TEST(CompiledPaths, ProgramsRunCompiledAsFarAsTheCompiledFormReaches) {
   // Most hand-overs are built-in calls (IO.println as a statement counts
   // twice: the call and its statement).
   const Case cases[] = {
+      {"evaluator/argument_data.kova", 2, 2},
       {"evaluator/argument_depth.kova", 1, 6},
       {"evaluator/assign_out.kova", 3, 2},
       {"evaluator/bounds.kova", 1, 2},
