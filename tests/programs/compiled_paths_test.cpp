@@ -9,7 +9,9 @@
 // differently) brings the table up to date.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "ASTLib/ast_ops.h"
 #include "interpreterLib/interp_compiled.h"
