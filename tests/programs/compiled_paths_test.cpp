@@ -70,6 +70,7 @@ TEST(CompiledPaths, ProgramsRunCompiledAsFarAsTheCompiledFormReaches) {
       {"evaluator/conditions.kova", 5, 44},
       {"evaluator/division.kova", 1, 4},
       {"evaluator/frame_limit.kova", 1, 6},
+      {"evaluator/held_arguments.kova", 2, 2},
       {"evaluator/frame_limit_more_locals.kova", 1, 6},
       {"evaluator/global_operands.kova", 1, 10},
       {"evaluator/global_operands_traced.kova", 1, 10},
