@@ -145,6 +145,7 @@ TEST_F(CompiledLocalConstants, EachIsReadByItsOwnId) {
   for (uint32_t i = 0; i < std::size(values); ++i) EXPECT_EQ(globalU64(globals[i]), values[i]);
   EXPECT_EQ(globalU64(difference), values[2] - values[1]);
   EXPECT_EQ(compiled_stats(env.get()).compiled, 1u);
+  EXPECT_EQ(compiled_stats(env.get()).walked, 0u);
 }
 
 }  // namespace
