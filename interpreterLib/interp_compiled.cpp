@@ -132,7 +132,7 @@ struct CompiledCode {
   std::deque<CExpr> exprs;
   std::deque<CStmt> stmts;
   std::deque<CallInfo> calls;
-  uint32_t walked = 0;
+  uint32_t walked = 0;  // hand-overs to the walker compiled, statements and expressions
 };
 
 namespace {
@@ -1072,13 +1072,17 @@ class Compiler {
     return &s;
   }
   CExpr* walk(const AST_Node* node) {
+    ++code_.walked;
     CExpr* e = newExpr(node);
     e->fn = evWalk;
     e->kind = Kind::kWalk;
     e->pure = false;
     return e;
   }
-  const CStmt* walkStatement(const AST_Node* node) { return newStmt(node, stWalk); }
+  const CStmt* walkStatement(const AST_Node* node) {
+    ++code_.walked;
+    return newStmt(node, stWalk);
+  }
 
   // Marks the call-free operands of an expression that has a call.
   static void account(const CExpr* parent, CExpr* operand) {
@@ -1160,9 +1164,7 @@ CExpr* Compiler::binary(const AST_Node* node, bool comparison) {
   e->k = b->k;
   e->fn = pickBinary<AsValue>(node->op, opType, left, right);
   if (e->fn == nullptr) {
-    e->fn = pickBinary<AsValue>(node->op, opType, 0, 0);
-    e->leftKind = 0;
-    e->rightKind = 0;
+    e->fn = pickBinary<AsValue>(node->op, opType, 0, 0);  // the kinds stay sub-expressions
   } else {
     e->leftKind = static_cast<uint8_t>(left);
     e->rightKind = static_cast<uint8_t>(right);
@@ -1297,7 +1299,6 @@ CExpr* Compiler::call(const AST_Node* node) {
       e->id = customNode != nullptr ? customNode->value.id.index : index->value.id.custom;
       e->pure = a->pure;
       e->pushes = a->pushes;
-      account(e, a);
       return e;
     }
     default: return walk(node);
@@ -1305,13 +1306,7 @@ CExpr* Compiler::call(const AST_Node* node) {
 }
 
 CExpr* Compiler::expr(const AST_Node* node) {
-  if (node == nullptr) {
-    CExpr* e = newExpr(nullptr);
-    e->fn = evWalk;
-    e->kind = Kind::kWalk;
-    e->pure = false;
-    return e;
-  }
+  if (node == nullptr) return walk(node);
   if (AST_isArithmeticOp(node->op)) return binary(node, false);
   if (AST_isComparisonOp(node->op)) return binary(node, true);
   switch (node->op) {
@@ -1330,7 +1325,6 @@ CExpr* Compiler::expr(const AST_Node* node) {
       e->type = TypeBoolean;
       e->pure = a->pure;
       e->pushes = a->pushes + 1;
-      account(e, a);
       return e;
     }
 
@@ -1590,10 +1584,7 @@ const CStmt* lookupOrCompile(InterpEnv* env, const AST_Node* node) {
   if (s == nullptr) {
     Compiler compiler(program, code);
     s = compiler.statement(node);
-    if (s->fn == stWalk) {
-      s = &kWalkMark;
-      ++code.walked;
-    }
+    if (s->fn == stWalk) s = &kWalkMark;
     code.byNode[id] = s;
   }
   return s == &kWalkMark ? nullptr : s;

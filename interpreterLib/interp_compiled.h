@@ -79,8 +79,9 @@ void compiled_reset(InterpEnv* env);
 // false when the walker must run it.
 bool compiled_statement(InterpEnv* env, const AST_Node* node, uint32_t* result);
 
-// Statements compiled so far and, of those, how many run on the walker
-// (for tests).
+// Statements compiled so far (those handed whole to the walker excepted),
+// and how many statements and expressions, at any depth, were compiled into
+// a hand-over to the walker (for tests: what the compiled form misses).
 struct CompiledStats {
   uint32_t compiled;
   uint32_t walked;
