@@ -244,13 +244,14 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   }
   x.slots = queue.size + 1;
   x.instances.resize(n);
-  x.key.assign(n, 0);
   x.applied.assign(n, 0);
-  x.priority.assign(n, 0);
-  x.level.assign(n, 0);
-  x.deadline.assign(n, 0);
-  x.position.assign(n, 0);
   x.place.assign(n, SchedIndex::kNowhere);
+  // Set as each instance is filed, before anything reads them.
+  x.key.resize(n);
+  x.priority.resize(n);
+  x.level.resize(n);
+  x.deadline.resize(n);
+  x.position.resize(n);
   for (uint32_t i = 0; i < n; ++i) {
     const TaggedValue instance = buffer_getIndexValue(env, processes, i);
     if (instance.value == nullptr) return;

@@ -70,6 +70,8 @@ TEST(SchedulerIndex, ProgramsThatCanWriteWhatTheIndexHolds) {
       {"the process list", withBody("c = uint64(system.processes.count());"), true},
       {"an instance by reference",
        withBody("touch(self);", "touch(out Process_Instance : p) { p.priority = 1; }"), true},
+      {"an array of instances",
+       withBody("group[0].priority = 1;", "var Process_Instance : group[2];"), true},
   };
   for (const Case& c : cases) {
     Loaded l;
@@ -101,6 +103,31 @@ TEST(SchedulerIndex, ThousandsOfInstancesStartAndRun) {
     for (uint32_t i = 0; i < kInstances; ++i) expected += (6 - i % 2) / (1 + i % 3) + 1;
     const uint32_t c = interp_getVariableID(env, "c");
     EXPECT_EQ(env->program->globalVariableTable[c].value->u64, expected) << "plain " << plain;
+    EXPECT_EQ(schedIndex_ready(env), !plain) << "the index serves the selections";
+  }
+}
+
+// Time that passes between runs (a pause at the console, in real time) is
+// not counted: the pending activations and the time spent in a state move
+// with it.
+TEST(Scheduler, TimeBetweenRunsIsNotCounted) {
+  for (const uint64_t pause : {uint64_t{0}, 7 * kMs}) {
+    Loaded l;
+    load(l,
+         "var time64 : d;\nvar time64 : t;\n"
+         "processdef P() { state run { d = self.duration; t = time64.time(); } }\n"
+         "process P : p0[1 ms]();\n");
+    InterpEnv* env = l.env.get();
+    interp_init(env);
+    interp_run_until(env, 5 * kMs);
+    env->ctx->delay_callback(env, pause);
+    interp_run_for(env, 3 * kMs);
+    // 5 ms in the state before the pause, 3 ms after it.
+    const auto global = [env](const char* name) {
+      return env->program->globalVariableTable[interp_getVariableID(env, name)].value->u64;
+    };
+    EXPECT_EQ(global("d"), 8 * kMs) << "pause " << pause;
+    EXPECT_EQ(global("t"), 8 * kMs + pause) << "pause " << pause;
   }
 }
 
