@@ -30,6 +30,7 @@ struct SchedIndex {
   uint32_t slots = 0;    // of every next_activations ring
   uint64_t epoch = 0;    // elapsed time since the build
   bool lagging = false;  // some queue is behind the epoch
+  uint64_t builds = 0;
   std::vector<Instance> instances;
   // The epoch up to which each queue's entries are brought: time passing
   // costs one addition, and an instance's queue catches up when the
@@ -223,6 +224,7 @@ void promote(SchedIndex& x) {
 }
 
 void rebuild(InterpEnv* env, SchedIndex& x) {
+  ++x.builds;
   settle(env, x);
   x.valid = false;
   x.usable = false;
@@ -434,6 +436,10 @@ bool schedIndex_ready(InterpEnv* env) {
   }
   if (!x.running || !x.valid || x.policy != interp_get_scheduling_policy()) rebuild(env, x);
   return x.usable;
+}
+
+uint64_t schedIndex_builds(InterpEnv* env) {
+  return indexOf(env).builds;
 }
 
 bool schedIndex_instance(InterpEnv* env, uint32_t i, TaggedValue* instance) {

@@ -103,7 +103,6 @@ void scheduler_create(InterpEnv* env) {
   ctx.sched_now = ctx.get_local_time_callback(env);
   ctx.sched_previous = ctx.sched_now;
   ctx.until_time = 0;
-  ctx.driftRemainder = 0;
   schedulerSuspend(env);
 }
 
@@ -274,7 +273,7 @@ uint64_t scanNextHit(InterpEnv* env) {
       if (head(env, i, &h)) best = std::min(best, h);
     }
   }
-  return best < 0 ? 0 : static_cast<uint64_t>(best);
+  return static_cast<uint64_t>(std::max<int64_t>(best, 0));
 }
 
 uint64_t nextHit(InterpEnv* env) {

@@ -103,31 +103,36 @@ TEST(SchedulerIndex, ThousandsOfInstancesStartAndRun) {
     for (uint32_t i = 0; i < kInstances; ++i) expected += (6 - i % 2) / (1 + i % 3) + 1;
     const uint32_t c = interp_getVariableID(env, "c");
     EXPECT_EQ(env->program->globalVariableTable[c].value->u64, expected) << "plain " << plain;
+    EXPECT_EQ(schedIndex_builds(env), plain ? 0u : 1u) << "the index lasts the whole run";
     EXPECT_EQ(schedIndex_ready(env), !plain) << "the index serves the selections";
   }
 }
 
 // Time that passes between runs (a pause at the console, in real time) is
-// not counted: the pending activations and the time spent in a state move
-// with it.
+// not counted: the pending activations, the time spent in a state and the
+// instances' activation times move with it.
 TEST(Scheduler, TimeBetweenRunsIsNotCounted) {
   for (const uint64_t pause : {uint64_t{0}, 7 * kMs}) {
     Loaded l;
     load(l,
-         "var time64 : d;\nvar time64 : t;\n"
+         "var time64 : d;\nvar time64 : t;\nvar time64 : g;\n"
          "processdef P() { state run { d = self.duration; t = time64.time(); } }\n"
-         "process P : p0[1 ms]();\n");
+         "processdef Q() { state run { g = time64.time() - p0.previous_activation; } }\n"
+         "process P : p0[1 ms]();\n"
+         "process Q : q[100 ms, 5500 us]();\n");
     InterpEnv* env = l.env.get();
     interp_init(env);
     interp_run_until(env, 5 * kMs);
     env->ctx->delay_callback(env, pause);
     interp_run_for(env, 3 * kMs);
-    // 5 ms in the state before the pause, 3 ms after it.
+    // 5 ms in the state before the pause, 3 ms after it; q runs once, after
+    // the pause, 1.5 ms after p0's activation before last.
     const auto global = [env](const char* name) {
       return env->program->globalVariableTable[interp_getVariableID(env, name)].value->u64;
     };
     EXPECT_EQ(global("d"), 8 * kMs) << "pause " << pause;
     EXPECT_EQ(global("t"), 8 * kMs + pause) << "pause " << pause;
+    EXPECT_EQ(global("g"), 3 * kMs / 2) << "pause " << pause;
   }
 }
 
