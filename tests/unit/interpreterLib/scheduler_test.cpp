@@ -70,8 +70,11 @@ TEST(SchedulerIndex, ProgramsThatCanWriteWhatTheIndexHolds) {
       {"the process list", withBody("c = uint64(system.processes.count());"), true},
       {"an instance by reference",
        withBody("touch(self);", "touch(out Process_Instance : p) { p.priority = 1; }"), true},
-      {"an array of instances",
-       withBody("group[0].priority = 1;", "var Process_Instance : group[2];"), true},
+      {"a structure holding an array of instances",
+       withBody("touch();",
+                "struct Team { uint8 : size; Process_Instance : members[2]; };\n"
+                "var Team : team;\ntouch() { team.members[0].priority = 1; }"),
+       true},
   };
   for (const Case& c : cases) {
     Loaded l;
@@ -97,10 +100,11 @@ TEST(SchedulerIndex, ThousandsOfInstancesStartAndRun) {
     InterpEnv* env = l.env.get();
     scheduler_usePlainScan(env, plain);
     interp_init(env);
-    interp_run_until(env, 6 * kMs);
-    // Activations at or before 6 ms: every k-th ms from the offset.
+    // Until the rings of the 1 ms instances starting at 0 wrap round.
+    interp_run_until(env, 7 * kMs);
+    // Activations at or before 7 ms: every k-th ms from the offset.
     uint64_t expected = 0;
-    for (uint32_t i = 0; i < kInstances; ++i) expected += (6 - i % 2) / (1 + i % 3) + 1;
+    for (uint32_t i = 0; i < kInstances; ++i) expected += (7 - i % 2) / (1 + i % 3) + 1;
     const uint32_t c = interp_getVariableID(env, "c");
     EXPECT_EQ(env->program->globalVariableTable[c].value->u64, expected) << "plain " << plain;
     EXPECT_EQ(schedIndex_builds(env), plain ? 0u : 1u) << "the index lasts the whole run";
