@@ -10,6 +10,7 @@
 #include "interpreterLib/run_control.h"
 #include "interpreterLib/sched_index.h"
 #include "parserLib/compiler.h"
+#include "tests/support/program_builder.h"
 #include "tests/support/test_host.h"
 
 using namespace kova_test;
@@ -81,6 +82,22 @@ TEST(SchedulerIndex, ProgramsThatCanWriteWhatTheIndexHolds) {
     load(l, c.source);
     EXPECT_EQ(schedIndex_programWritesSchedule(l.env.get()), c.writes) << c.name;
   }
+}
+
+// A program file may list a structure before the array type of its field:
+// what holds an instance is found whatever the order of the types.
+TEST(SchedulerIndex, ATypeListedBeforeTheInstancesItHolds) {
+  ProgramBuilder b;
+  const uint32_t instance = b.typeId("Process_Instance");
+  const uint32_t cells = b.type(instance).storageSize;
+  const uint32_t team = b.structType("Team", {{"members", b.arrayType(TypeUInt64, 2 * cells)}});
+  const uint32_t members = b.arrayType(instance, 2);
+  b.at(N{b.at(N{b.type(team).fields}).left}).value.id.type = members;
+  b.global("team", team);
+  b.function("touch", {}, b.block({}, {b.varDecl(team, "copy", b.gvar("team"))}));
+  Loaded l;
+  ASSERT_EQ(interp_load_from_program(l.env.get(), b.build()), 0);
+  EXPECT_TRUE(schedIndex_programWritesSchedule(l.env.get()));
 }
 
 // The timing of every instance is evaluated at start-up: thousands of them
