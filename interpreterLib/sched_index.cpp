@@ -30,6 +30,7 @@ struct SchedIndex {
   uint32_t slots = 0;    // of every next_activations ring
   uint64_t epoch = 0;    // elapsed time since the build
   bool lagging = false;  // some queue is behind the epoch
+  uint64_t builds = 0;
   std::vector<Instance> instances;
   // The epoch up to which each queue's entries are brought: time passing
   // costs one addition, and an instance's queue catches up when the
@@ -223,6 +224,7 @@ void promote(SchedIndex& x) {
 }
 
 void rebuild(InterpEnv* env, SchedIndex& x) {
+  ++x.builds;
   settle(env, x);
   x.valid = false;
   x.usable = false;
@@ -244,13 +246,14 @@ void rebuild(InterpEnv* env, SchedIndex& x) {
   }
   x.slots = queue.size + 1;
   x.instances.resize(n);
-  x.key.assign(n, 0);
   x.applied.assign(n, 0);
-  x.priority.assign(n, 0);
-  x.level.assign(n, 0);
-  x.deadline.assign(n, 0);
-  x.position.assign(n, 0);
   x.place.assign(n, SchedIndex::kNowhere);
+  // Set as each instance is filed, before anything reads them.
+  x.key.resize(n);
+  x.priority.resize(n);
+  x.level.resize(n);
+  x.deadline.resize(n);
+  x.position.resize(n);
   for (uint32_t i = 0; i < n; ++i) {
     const TaggedValue instance = buffer_getIndexValue(env, processes, i);
     if (instance.value == nullptr) return;
@@ -433,6 +436,10 @@ bool schedIndex_ready(InterpEnv* env) {
   }
   if (!x.running || !x.valid || x.policy != interp_get_scheduling_policy()) rebuild(env, x);
   return x.usable;
+}
+
+uint64_t schedIndex_builds(InterpEnv* env) {
+  return indexOf(env).builds;
 }
 
 bool schedIndex_instance(InterpEnv* env, uint32_t i, TaggedValue* instance) {

@@ -66,3 +66,6 @@ const std::vector<uint32_t>& schedIndex_triggered(InterpEnv* env);
 // Whether code of the program can change the scheduling fields of an
 // instance (exposed for tests).
 bool schedIndex_programWritesSchedule(InterpEnv* env);
+// How many times the index was built (exposed for tests: a run of a program
+// that cannot change what it holds builds it once).
+uint64_t schedIndex_builds(InterpEnv* env);

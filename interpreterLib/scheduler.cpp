@@ -1,5 +1,6 @@
 #include "interpreterLib/scheduler.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
@@ -101,10 +102,7 @@ void scheduler_create(InterpEnv* env) {
   Context& ctx = *env->ctx;
   ctx.sched_now = ctx.get_local_time_callback(env);
   ctx.sched_previous = ctx.sched_now;
-  ctx.suspend_time = 0;
-  ctx.resume_time = 0;
   ctx.until_time = 0;
-  ctx.driftRemainder = 0;
   schedulerSuspend(env);
 }
 
@@ -266,19 +264,16 @@ void update_periodic_process_next_hit(InterpEnv* env, uint32_t i, int64_t base) 
 
 namespace {
 
+// INT64_MAX when nothing is pending.
 uint64_t scanNextHit(InterpEnv* env) {
   int64_t best = INT64_MAX;
-  bool any = false;
   if (env->ctx->processesValue.value != nullptr) {
     for (uint32_t i = 0; i < instanceCount(env); ++i) {
       int64_t h;
-      if (!head(env, i, &h)) continue;
-      if (!any || h < best) best = h;
-      any = true;
+      if (head(env, i, &h)) best = std::min(best, h);
     }
   }
-  if (!any) return INT64_MAX;
-  return best < 0 ? 0 : static_cast<uint64_t>(best);
+  return static_cast<uint64_t>(std::max<int64_t>(best, 0));
 }
 
 uint64_t nextHit(InterpEnv* env) {

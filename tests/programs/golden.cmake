@@ -12,7 +12,8 @@
 # `kova NAME.kova`; `compiled` runs `kovac NAME.kova -o NAME.ast`, then
 # `kova NAME.ast`: both must give the same output. `walked` runs `kova
 # NAME.kova` with the compiled evaluator off (KOVA_EVAL=walk): the tree
-# walker must give the same output too. NAME.stderr, when present, is the
+# walker must give the same output too; `scanned`, with the scheduler's plain
+# scan instead of its index (KOVA_SCHEDULER=scan). NAME.stderr, when present, is the
 # compiler's warnings on standard error (none in `compiled` mode, where
 # kovac gives them). A file NAME--FILE.expected
 # is compared with the file FILE the run leaves. `errors` runs kovac alone:
@@ -87,6 +88,9 @@ endif()
 set(launcher "")
 if(MODE STREQUAL "walked")
   set(launcher ${CMAKE_COMMAND} -E env KOVA_EVAL=walk)
+endif()
+if(MODE STREQUAL "scanned")
+  set(launcher ${CMAKE_COMMAND} -E env KOVA_SCHEDULER=scan)
 endif()
 execute_process(COMMAND ${launcher} ${KOVA} ${args} ${program} WORKING_DIRECTORY ${work} ${input_option}
                 OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE result)
