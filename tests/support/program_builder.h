@@ -149,8 +149,7 @@ class ProgramBuilder {
   N f32(float v);
   N f64(double v);
   N str(std::string_view text);  // STRING_OP over a uint8 string in constant data
-  N s(uint64_t v), ms(uint64_t v), us(uint64_t v), ns(uint64_t v), ps(uint64_t v);
-  N timeOf(uint32_t unitOp, N operand);  // (e) ms and friends
+  N s(uint64_t v), ms(uint64_t v), ns(uint64_t v), ps(uint64_t v);
   N gvar(uint32_t globalId);
   N gvar(std::string_view name) { return gvar(globalId(name)); }
   N local(uint32_t localId);
@@ -180,13 +179,8 @@ class ProgramBuilder {
   N block(std::vector<N> statements, std::vector<N> declarations = {});
   N if_(N condition, N thenStmt, N elseStmt = none);
   N while_(N condition, N body);
-  N for_(N init, N condition, N step, N body);
   N loopOver(uint32_t iteratorType, std::string iteratorName, N buffer, N body);
-  N break_();
-  N continue_();
   N namedBlock(std::string name, N block);
-  N timeAnnotation(N scope);
-  N userAnnotation(N scope);
   N varDecl(uint32_t type, std::string name, N init = none);
   N constDecl(uint32_t type, std::string name, const std::vector<uint64_t>& cells);
   N list(const std::vector<N>& elements);
