@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -100,4 +103,22 @@ TEST(Compiler, ProgramLayout) {
   interp_load_from_program(env.get(), std::move(c.program));
   const uint32_t processes = interp_getStructFieldTypeID(env.get(), "System", "processes");
   EXPECT_EQ(Type_getSize(env->program.get(), processes), 2u);
+}
+
+// The codes handed to the sink with the diagnostics whose texts the golden
+// runs calls_refused and print_formats show.
+TEST(Compiler, CodesOfRefusedCalls) {
+  const std::filesystem::path dir = KOVA_COMPILE_ERRORS;
+  const std::pair<const char*, std::vector<uint32_t>> cases[] = {
+      {"calls_refused.kova", {189, 182, 182, 182, 182, 181, 181, 181, 181, 0, 129, 189}},
+      {"print_formats.kova", std::vector<uint32_t>(13, 134)},
+  };
+  for (const auto& [name, codes] : cases) {
+    std::ifstream in(dir / name);
+    ASSERT_TRUE(in) << name;
+    const Compiled c = compile(std::string(std::istreambuf_iterator<char>(in), {}));
+    std::vector<uint32_t> got;
+    for (const Reported& r : c.reported) got.push_back(r.code);
+    EXPECT_EQ(got, codes) << name;
+  }
 }
