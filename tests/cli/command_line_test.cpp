@@ -36,9 +36,6 @@ std::string usage() {
          "final function.\n";
 }
 
-// A program that does nothing but exist for a while.
-const char* kIdle = "processdef Idle() { state s { } }\nprocess Idle : i[1 ms]();\n";
-
 ProgramBuilder idleProgram() {
   ProgramBuilder b({.modelName = "idle"});
   const uint32_t p = b.process("Idle", {.states = {{"s", none}}});
@@ -75,14 +72,6 @@ TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
     const RunResult r = runKovaCommand(c.arguments);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "setup \n" + c.expected);
-  }
-}
-
-TEST(CommandLine, TimeLimitInMilliseconds) {
-  for (const char* option : {"-q -t 5", "-q --time=5"}) {
-    const RunResult r = runKovaSource("idle", kIdle, option);
-    EXPECT_EQ(r.status, 0) << option;
-    EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 5ms (5000000000)\n") << option;
   }
 }
 
