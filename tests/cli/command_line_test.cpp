@@ -12,28 +12,12 @@ using namespace kova_test;
 
 namespace {
 
+// The usage text, with this build's kova in it.
 std::string usage() {
-  return std::string("Zebu Kova Interpreter for raspberry\n") +
-         "Version 1.24.2018-02-23-11-00\n"
-         "Usage:\n    " +
-         KOVA_BINARY +
-         " [options] <kova ast>\n"
-         "\n"
-         "        <kova ast>                   the Kova program in its AST version\n"
-         "        -t --time <limit>            run until time 'limit' in milliseconds is reached\n"
-         "        -v --version                 show this text\n"
-         "        -s --scenario <file>         send scenario 'file' commands during the "
-         "interpretation\n"
-         "        -e --echo                    repeat received commands on stdout\n"
-         "        -r --realtime                run the interpreter in realtime mode\n"
-         "        -i --interactive             enable interactive mode of interpreter\n"
-         "        -a --stats                   display task execution time statistics on exit\n"
-         "        -q --quiet                   disable verbose mode\n"
-         "        -z --silent                  disable all console outputs\n"
-         "        --finally-func <funcname>    Execute no-argument function called 'funcname' "
-         "before exit. \n"
-         "        --finally-output <filename>  Redirect output to 'filename' before executing "
-         "final function.\n";
+  std::ifstream in(KOVA_CLI "/usage.expected");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  text.replace(text.find("@KOVA@"), 6, KOVA_BINARY);
+  return text;
 }
 
 ProgramBuilder idleProgram() {
@@ -94,7 +78,8 @@ TEST(CommandLine, BadProgramFiles) {
       {foreign, ""},
       {missing, "could not read input code file !\n" + missing +
                     ": No such file or directory\nEXIT (1) AT 0 (0)\n"},
-      {folder, "could not read input code file !\n" + folder + ": Is a directory\nEXIT (1) AT 0 (0)\n"}};
+      {folder,
+       "could not read input code file !\n" + folder + ": Is a directory\nEXIT (1) AT 0 (0)\n"}};
   for (const auto& [file, end] : cases) {
     const RunResult r = runKovaCommand(file);
     EXPECT_EQ(r.status, 1) << file;
@@ -115,8 +100,9 @@ TEST(CommandLine, TimeLimitMustBeWholeMillisecondsThatFit) {
                          "18446744073 expected\n" +
                          usage());
   }
-  ProgramBuilder b = idleProgram();
-  const RunResult last = runKova(b, "-q -z -t 18446744073 --tim 5");
+  const RunResult last =
+      runKovaSource("idle", "processdef P() { state s {} }\nprocess P : p[1 ms]();\n",
+                    "-q -z -t 18446744073 --tim 5");
   EXPECT_EQ(last.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 5ms (5000000000)\n");
 }
 

@@ -323,10 +323,6 @@ N ProgramBuilder::op(uint32_t opCode, uint32_t opType, N left, N right) {
   return node(opCode, opType, left, right);
 }
 
-N ProgramBuilder::logic(uint32_t opCode, N left, N right) {
-  return node(opCode, uint32_t{TypeBoolean}, left, right);
-}
-
 N ProgramBuilder::assign(N target, N value) {
   return node(ASSIGN_OP, 0u, target, value);
 }

@@ -154,7 +154,6 @@ class ProgramBuilder {
   N gvar(std::string_view name) { return gvar(globalId(name)); }
   N local(uint32_t localId);
   N op(uint32_t opCode, uint32_t opType, N left, N right = none);
-  N logic(uint32_t opCode, N left, N right = none);  // AND_OP, OR_OP, NOT_OP
   N assign(N target, N value);
   N index(N array, N idx);
   N cast(uint32_t type, N operand);
