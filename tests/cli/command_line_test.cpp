@@ -14,8 +14,7 @@ namespace {
 
 // The usage text, with this build's kova in it.
 std::string usage() {
-  std::ifstream in(KOVA_CLI "/usage.expected");
-  std::string text((std::istreambuf_iterator<char>(in)), {});
+  std::string text = readFile(KOVA_CLI "/usage.expected");
   text.replace(text.find("@KOVA@"), 6, KOVA_BINARY);
   return text;
 }
@@ -65,8 +64,7 @@ TEST(CommandLine, BadProgramFiles) {
   const std::string whole = tempPath("whole.ast"), cut = tempPath("cut.ast"),
                     foreign = tempPath("foreign.ast");
   ASSERT_EQ(idleProgram().write(whole), 0);
-  std::ifstream in(whole, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string bytes = readFile(whole);
   std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   std::ofstream(foreign) << "this is not a program file, only some text.";
   const std::string missing = tempPath("missing.ast");
@@ -109,8 +107,7 @@ TEST(CommandLine, TimeLimitMustBeWholeMillisecondsThatFit) {
 TEST(CommandLine, ProgramFromStandardInput) {
   const std::string path = tempPath("stdin.ast");
   ASSERT_EQ(idleProgram().write(path), 0);
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string bytes = readFile(path);
   const RunResult r = runKovaCommand("-q -t 3 -", bytes);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 3ms (3000000000)\n");

@@ -21,11 +21,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 void writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -96,7 +91,8 @@ struct ReadFixture : testing::Test {
 Bytes fileOf(Program* program) {
   const std::string path = tempPath("written.ast");
   EXPECT_EQ(write_storeProgramBinary(program, path.c_str()), 0);
-  return readFile(path);
+  const std::string text = readFile(path);
+  return Bytes(text.begin(), text.end());
 }
 
 }  // namespace

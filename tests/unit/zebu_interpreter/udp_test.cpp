@@ -166,19 +166,6 @@ TEST_F(UdpTest, AGroupThatCannotBeJoinedEndsTheProcess) {
 
 namespace {
 
-// A port no one listens on now, found by binding port 0.
-uint16_t freePort() {
-  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  close(probe);
-  return ntohs(address.sin_port);
-}
-
 bool readable(int fd) {
   pollfd ready{fd, POLLIN, 0};
   return poll(&ready, 1, 2000) == 1;
@@ -188,7 +175,7 @@ bool readable(int fd) {
 
 TEST_F(UdpTest, ExchangesDatagramsOnTheLoopbackInterface) {
   fake.reset();
-  const uint16_t port = freePort();
+  const uint16_t port = freeUdpPort();
   ASSERT_NE(port, 0);
   const uint32_t rx = b.global("rx", messages(8));
   const uint32_t tx = b.global("tx", messages(8));
