@@ -105,17 +105,6 @@ TEST_F(ExprTest, SixtyFourBitNegativeIndexIsAnInternalError) {
   EXPECT_THROW(eval(neg64), HostAssert);
 }
 
-// The stack is empty again after a statement (its overflow: the golden run
-// stack_depth).
-TEST_F(ExprTest, StackIsEmptyAfterAStatement) {
-  const uint32_t x = b.global("x", TypeUInt64);
-  N small = b.assign(b.gvar(x), b.op(PLUS_OP, TypeUInt64, b.integer(2), b.integer(3)));
-  load();
-  exec(small);
-  EXPECT_EQ(env->ctx->stack_used, 0u);
-  EXPECT_EQ(globalU64(x), 5u);
-}
-
 // Exit codes are taken modulo 256 (code 3 and assertion texts: the golden runs).
 TEST_F(ExprTest, UnknownOpsExitAndAssert) {
   const uint32_t big = b.global("big", TypeSInt32, {300});
