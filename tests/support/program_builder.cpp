@@ -567,7 +567,7 @@ uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, Instanc
 
   std::vector<N> settings;
   const auto set = [&](std::string_view f, N value) {
-    settings.push_back(assign(instanceField(gvar(var), f), value));
+    settings.push_back(assign(field(gvar(var), processInstanceType_, f), value));
   };
   if (options.priority) set("priority", integer(*options.priority));
   if (!settings.empty()) {

@@ -166,9 +166,6 @@ class ProgramBuilder {
   N callFunctionValue(uint32_t functionId, uint32_t resultType, std::vector<N> args);  // code 0
   N callSub(uint32_t subIndex, std::vector<N> args = {});                              // code 5
   N field(N object, uint32_t structTypeId, std::string_view field);                    // code 4
-  N instanceField(N instance, std::string_view field) {
-    return this->field(instance, processInstanceType_, field);
-  }
   N print(std::string_view format, std::vector<N> values = {});    // code 32 / 33
   N println(std::string_view format, std::vector<N> values = {});  // code 35 / 36
   N exitWith(N code, uint32_t line);                               // code 40
