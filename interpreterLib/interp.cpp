@@ -223,8 +223,8 @@ namespace {
 
 // Out and channel parameters are the caller's variables; in parameters copies.
 void bindParameter(InterpEnv* env, const AST_Node* param, const TaggedValue& value) {
-  const uint32_t op = param != nullptr ? param->op : 0;
-  if (op == OUT_PARAM_OP || op == IN_CHANNEL_PARAM_OP || op == OUT_CHANNEL_PARAM_OP) {
+  if (param != nullptr && (param->op == OUT_PARAM_OP || param->op == IN_CHANNEL_PARAM_OP ||
+                           param->op == OUT_CHANNEL_PARAM_OP)) {
     LocalVariable_reference(env, &value);
   } else {
     TaggedValue* copy = LocalVariable_declare(env, value.typeId);

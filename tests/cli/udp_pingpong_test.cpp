@@ -1,11 +1,8 @@
 // The UDP ping-pong example: two kova processes on the loopback interface,
 // on ports found free when the test runs (written into the udp_ports.kova the
 // two examples include), each ending by itself after five exchanges.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,28 +22,6 @@ using namespace kova_test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A UDP port no one is bound to now: the kernel's choice for port 0.
-uint16_t freePort() {
-  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  socklen_t length = sizeof address;
-  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    address.sin_port = 0;
-  }
-  close(probe);
-  return ntohs(address.sin_port);
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // `kova -q -r -t 5000 SOURCE` in `folder`, its standard output to `out`.
 pid_t startKova(const std::string& folder, const std::string& source, const std::string& out) {
@@ -121,9 +96,9 @@ TEST(UdpPingPong, FiveExchangesOnLoopbackWhicheverSideStartsFirst) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const uint16_t pingPort = freePort();
-    uint16_t pongPort = freePort();
-    while (pongPort == pingPort) pongPort = freePort();
+    const uint16_t pingPort = freeUdpPort();
+    uint16_t pongPort = freeUdpPort();
+    while (pongPort == pingPort) pongPort = freeUdpPort();
     ASSERT_NE(pingPort, 0);
     ASSERT_NE(pongPort, 0);
 

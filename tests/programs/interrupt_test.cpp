@@ -26,13 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 off_t fileSize(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 ? info.st_size : 0;

@@ -47,11 +47,4 @@ void keepAsSeed(const std::string& path) {
   std::ofstream(std::filesystem::path(dir) / name, std::ios::binary) << bytes;
 }
 
-RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input) {
-  const std::string path = tempPath("golden.ast");
-  if (b.write(path) != 0) return {"program file not written", -1};
-  keepAsSeed(path);
-  return runKovaCommand(arguments + " " + path, input);
-}
-
 }  // namespace kova_test

@@ -15,9 +15,6 @@ struct RunResult {
   int status;       // exit status
 };
 
-// Runs `kova <arguments> <program file>` (the file written from `b`), with
-// `input` on standard input.
-RunResult runKova(ProgramBuilder& b, const std::string& arguments, const std::string& input = "");
 // Runs `kova <arguments> NAME.kova` over the Kova source (written to a
 // temporary folder), with `input` on standard input.
 RunResult runKovaSource(const std::string& name, const std::string& source,

@@ -302,18 +302,11 @@ N ProgramBuilder::s(uint64_t v) {
 N ProgramBuilder::ms(uint64_t v) {
   return node(MS_OP, u64Value(v));
 }
-N ProgramBuilder::us(uint64_t v) {
-  return node(US_OP, u64Value(v));
-}
 N ProgramBuilder::ns(uint64_t v) {
   return node(NS_OP, u64Value(v));
 }
 N ProgramBuilder::ps(uint64_t v) {
   return node(PS_OP, u64Value(v));
-}
-
-N ProgramBuilder::timeOf(uint32_t unitOp, N operand) {
-  return node(unitOp, 0u, operand);
 }
 
 N ProgramBuilder::gvar(uint32_t id) {
@@ -328,10 +321,6 @@ N ProgramBuilder::local(uint32_t id) {
 
 N ProgramBuilder::op(uint32_t opCode, uint32_t opType, N left, N right) {
   return node(opCode, opType, left, right);
-}
-
-N ProgramBuilder::logic(uint32_t opCode, N left, N right) {
-  return node(opCode, uint32_t{TypeBoolean}, left, right);
 }
 
 N ProgramBuilder::assign(N target, N value) {
@@ -420,34 +409,13 @@ N ProgramBuilder::while_(N condition, N body) {
   return node(WHILE_OP, 0u, condition, body);
 }
 
-N ProgramBuilder::for_(N init, N condition, N step, N body) {
-  N stepCell = node(LIST, 0u, step);
-  N condCell = node(LIST, 0u, condition, stepCell);
-  N initCell = node(LIST, 0u, init, condCell);
-  return node(FOR_OP, 0u, initCell, body);
-}
-
 N ProgramBuilder::loopOver(uint32_t iterType, std::string iteratorName, N buffer, N body) {
   N decl = node(ITERATOR_DECL_OP, iterType, node(SYM, symbol(iteratorName)), buffer);
   return node(LOOPOVER_OP, 0u, list({decl}), body);
 }
 
-N ProgramBuilder::break_() {
-  return node(BREAK_OP, 0u);
-}
-N ProgramBuilder::continue_() {
-  return node(CONTINUE_OP, 0u);
-}
-
 N ProgramBuilder::namedBlock(std::string name, N blk) {
   return node(NAMED_BLOCK_OP, 0u, list({varDecl(TypeNamedBlock, std::move(name))}), list({blk}));
-}
-
-N ProgramBuilder::timeAnnotation(N scope) {
-  return node(TIME_ANNOTATION, NO_ID, scope);
-}
-N ProgramBuilder::userAnnotation(N scope) {
-  return node(USER_ANNOTATION, 0u, scope);
 }
 
 N ProgramBuilder::varDecl(uint32_t typeId, std::string name, N init) {
@@ -599,7 +567,7 @@ uint32_t ProgramBuilder::instance(std::string name, uint32_t definition, Instanc
 
   std::vector<N> settings;
   const auto set = [&](std::string_view f, N value) {
-    settings.push_back(assign(instanceField(gvar(var), f), value));
+    settings.push_back(assign(field(gvar(var), processInstanceType_, f), value));
   };
   if (options.priority) set("priority", integer(*options.priority));
   if (!settings.empty()) {

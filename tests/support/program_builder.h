@@ -149,13 +149,11 @@ class ProgramBuilder {
   N f32(float v);
   N f64(double v);
   N str(std::string_view text);  // STRING_OP over a uint8 string in constant data
-  N s(uint64_t v), ms(uint64_t v), us(uint64_t v), ns(uint64_t v), ps(uint64_t v);
-  N timeOf(uint32_t unitOp, N operand);  // (e) ms and friends
+  N s(uint64_t v), ms(uint64_t v), ns(uint64_t v), ps(uint64_t v);
   N gvar(uint32_t globalId);
   N gvar(std::string_view name) { return gvar(globalId(name)); }
   N local(uint32_t localId);
   N op(uint32_t opCode, uint32_t opType, N left, N right = none);
-  N logic(uint32_t opCode, N left, N right = none);  // AND_OP, OR_OP, NOT_OP
   N assign(N target, N value);
   N index(N array, N idx);
   N cast(uint32_t type, N operand);
@@ -168,9 +166,6 @@ class ProgramBuilder {
   N callFunctionValue(uint32_t functionId, uint32_t resultType, std::vector<N> args);  // code 0
   N callSub(uint32_t subIndex, std::vector<N> args = {});                              // code 5
   N field(N object, uint32_t structTypeId, std::string_view field);                    // code 4
-  N instanceField(N instance, std::string_view field) {
-    return this->field(instance, processInstanceType_, field);
-  }
   N print(std::string_view format, std::vector<N> values = {});    // code 32 / 33
   N println(std::string_view format, std::vector<N> values = {});  // code 35 / 36
   N exitWith(N code, uint32_t line);                               // code 40
@@ -180,13 +175,8 @@ class ProgramBuilder {
   N block(std::vector<N> statements, std::vector<N> declarations = {});
   N if_(N condition, N thenStmt, N elseStmt = none);
   N while_(N condition, N body);
-  N for_(N init, N condition, N step, N body);
   N loopOver(uint32_t iteratorType, std::string iteratorName, N buffer, N body);
-  N break_();
-  N continue_();
   N namedBlock(std::string name, N block);
-  N timeAnnotation(N scope);
-  N userAnnotation(N scope);
   N varDecl(uint32_t type, std::string name, N init = none);
   N constDecl(uint32_t type, std::string name, const std::vector<uint64_t>& cells);
   N list(const std::vector<N>& elements);

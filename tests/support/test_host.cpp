@@ -1,5 +1,8 @@
 #include "tests/support/test_host.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -82,7 +85,11 @@ StdoutCapture::~StdoutCapture() {
 
 std::string StdoutCapture::text() {
   std::fflush(stdout);
-  std::ifstream in(path_, std::ios::binary);
+  return readFile(path_);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
@@ -94,6 +101,21 @@ std::string tempPath(const std::string& name) {
   dir /= "kova-" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
   return (dir / name).string();
+}
+
+// A UDP port no one is bound to now: the kernel's choice for port 0.
+uint16_t freeUdpPort() {
+  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t length = sizeof address;
+  if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    address.sin_port = 0;
+  }
+  close(probe);
+  return ntohs(address.sin_port);
 }
 
 }  // namespace kova_test

@@ -64,6 +64,12 @@ class StdoutCapture {
   std::string path_;
 };
 
+// The bytes of the file at `path` ("" when it cannot be read).
+std::string readFile(const std::string& path);
+
+// A UDP port no one is bound to now (0 if none was found).
+uint16_t freeUdpPort();
+
 // A fresh path under the test build's temporary directory.
 std::string tempPath(const std::string& name);
 

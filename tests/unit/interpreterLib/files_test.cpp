@@ -35,10 +35,6 @@ uint64_t literal(const char* enumType, const char* name) {
   static const ProgramBuilder probe({.fileTypes = true});
   return probe.enumValue(probe.typeId(enumType), name);
 }
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // A loaded program with file types and one global channel `ch` of `size` `elem`s.
 struct Rig {

@@ -1,11 +1,9 @@
-// Iterators: the loop statement over queues, stacks and arrays, removing the
-// current element during the loop, and the failures of a missing current
-// element.
+// Iterators: the failures of a missing current element and of a removal
+// from an array.
 #include "interpreterLib/iterator.h"
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -54,56 +52,6 @@ struct IteratorTest : InterpFixture {
 
 }  // namespace
 
-TEST_F(IteratorTest, RemovingDuringTheLoop) {
-  const struct {
-    bool stack;
-    uint32_t rotate;             // pushes and pops first, so the ring wraps
-    Cells pushed, remaining;     // remaining in logical order
-    std::set<uint64_t> removed;  // `if (it.current is one of them) it.remove_current`
-    Cells indexes;               // of each visit
-  } cases[] = {
-      {false, 0, {1, 2, 3}, {1, 3}, {2}, {0, 1, 1}},
-      {false, 0, {1, 2, 3}, {}, {1, 2, 3}, {0, 0, 0}},
-      {false, 3, {4, 5, 6, 7}, {4, 6}, {5, 7}, {0, 1, 1, 2}},
-      {true, 0, {1, 2, 3}, {3, 1}, {2}, {0, 1, 1}},
-      {true, 0, {1, 2, 3}, {2, 1}, {3}, {0, 0, 1}},
-      {true, 0, {1, 2, 3}, {}, {1, 2, 3}, {0, 0, 0}},
-  };
-  std::vector<std::pair<uint32_t, N>> loops;  // the channel and its loop
-  for (const auto& c : cases) {
-    const uint32_t type = c.stack ? b.stackType(TypeUInt8, 4) : b.queueType(TypeUInt8, 4);
-    const uint32_t g = b.global(std::string("c").append(std::to_string(loops.size())), type);
-    N removing = b.boolean(false);
-    for (uint64_t v : c.removed)
-      removing = b.logic(OR_OP, removing,
-                         b.op(CEQ_OP, TypeUInt8, current(), b.integer(static_cast<int64_t>(v))));
-    loops.emplace_back(
-        g, loop(type, g, b.if_(removing, b.call(kCallIterRemoveCurrent, TypeStatement, it()))));
-  }
-  start();
-  for (size_t k = 0; k < std::size(cases); ++k) {
-    const auto& c = cases[k];
-    SCOPED_TRACE(k);
-    const TaggedValue ch = global(loops[k].first);
-    for (uint32_t r = 0; r < c.rotate; ++r) {
-      push(ch, 9);
-      channel_pop(env.get(), nullptr, ch);
-    }
-    for (uint64_t v : c.pushed) push(ch, v);
-    channel_clear(env.get(), global(log));
-    exec(loops[k].second);
-    // Every element is visited once, in logical order; is_last only at the end.
-    const size_t n = c.pushed.size();
-    Cells want;
-    for (size_t i = 0; i < n; ++i)
-      want.push_back(c.pushed[c.stack ? n - 1 - i : i] * 100 + c.indexes[i] * 10 + (i + 1 == n));
-    EXPECT_EQ(contents(global(log)), want);
-    EXPECT_EQ(contents(ch), c.remaining);
-    EXPECT_EQ(env->ctx->localVarsIndexes.count.variables, 1u);
-    EXPECT_TRUE(host->invalidOps.empty());
-  }
-}
-
 // After the last element is removed there is no current element.
 TEST_F(IteratorTest, NoCurrentElementAfterTheLastRemoval) {
   const uint32_t type = b.queueType(TypeUInt8, 4);
@@ -118,19 +66,18 @@ TEST_F(IteratorTest, NoCurrentElementAfterTheLastRemoval) {
   }
 }
 
-TEST_F(IteratorTest, ArraysAreWalkedInPlaceButNotShortened) {
+// Visits in logical order, removals on the way and arrays changed in place:
+// the golden run iterators. An array cannot be shortened: the run ends,
+// the array as it was.
+TEST_F(IteratorTest, ArraysAreNotShortened) {
   const uint32_t type = b.arrayType(TypeUInt8, 3);
   const uint32_t arr = b.global("arr", type, {1, 2, 3});
-  // The element itself, not a copy: it.current = it.current * 10.
-  const N scale =
-      loop(type, arr, b.assign(current(), b.op(MULT_OP, TypeUInt8, current(), b.integer(10))));
   const N remove = loop(type, arr,
-                        b.if_(b.op(CEQ_OP, TypeUInt8, current(), b.integer(20)),
+                        b.if_(b.op(CEQ_OP, TypeUInt8, current(), b.integer(2)),
                               b.call(kCallIterRemoveCurrent, TypeStatement, it())));
   start();
-  exec(scale);
-  EXPECT_EQ(contents(global(log)), (Cells{100, 210, 321}));
   EXPECT_EQ(expectFailure([&] { exec(remove); }), "REMOVECURRENT ON ARRAY NOT SUPPORTED YET!\n");
-  EXPECT_EQ(global(arr).value[1].u64, 20u);
-  EXPECT_EQ(global(arr).value[2].u64, 30u);
+  EXPECT_EQ(contents(global(log)), (Cells{100, 210}));
+  EXPECT_EQ(global(arr).value[1].u64, 2u);
+  EXPECT_EQ(global(arr).value[2].u64, 3u);
 }

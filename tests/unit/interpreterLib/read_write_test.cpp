@@ -1,6 +1,7 @@
 // The program file: writing, reading back, layout, and every way reading fails.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -20,11 +21,6 @@ using namespace kova_test;
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 void writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -82,6 +78,15 @@ struct ReadFixture : testing::Test {
     }
     return {step, out.text()};
   }
+  // Reads `path` in a fresh environment whose default host carries on after
+  // a failure: the step that failed (0 on success) and what was printed.
+  static std::pair<int, std::string> readQuietly(const std::string& path) {
+    auto quiet = interp_create();
+    StdoutCapture out;
+    const int step =
+        readBinary_AST(quiet.get(), quiet->program.get(), quiet->program->dbg.get(), path.c_str());
+    return {step, out.text()};
+  }
   // Reads `bytes` as a program file, in a fresh environment.
   std::pair<int, std::string> readBytes(const Bytes& bytes) {
     const std::string path = tempPath("bytes.ast");
@@ -92,11 +97,35 @@ struct ReadFixture : testing::Test {
   }
 };
 
+// The sizes of the file's 25 sections after its 224-byte header, in order.
+std::array<uint64_t, 25> sectionSizes(const InfoProg& info) {
+  // clang-format off
+  return {info.n_AST * 24ull, info.n_type * 20ull, info.size_constantData * 8ull,
+      info.n_strings * 4ull, info.stringTableSize, info.n_functions * 8ull,
+      info.n_processDefinitions * 36ull, info.n_globalProcessInstances * 32ull,
+      info.n_processInstances * 8ull, info.n_globalConstants * 8ull,
+      info.n_globalVariables * 4ull, info.size_globalVariableData * 8ull,
+      info.n_processStaticVariables * 4ull, info.size_processStaticVariableData * 8ull,
+      info.n_processDefinitions * 4ull, info.n_processInstances * 4ull,
+      info.n_globalProcessInstances * 4ull, info.n_symbols * 4ull, info.symbolStorageSize,
+      info.n_globalVariables * 4ull, info.n_globalConstants * 4ull, info.n_type * 4ull,
+      info.n_functions * 4ull, info.n_processStaticVariables * 4ull, info.n_AST * 4ull};
+  // clang-format on
+}
+
+// Where section `k` (from 0) starts: each earlier one is padded to 8 bytes.
+size_t sectionStart(const InfoProg& info, int k) {
+  uint64_t offset = 224;
+  for (int i = 0; i < k; ++i) offset = (offset + sectionSizes(info)[i] + 7) / 8 * 8;
+  return static_cast<size_t>(offset);
+}
+
 // The file the writer makes of `program`.
 Bytes fileOf(Program* program) {
   const std::string path = tempPath("written.ast");
   EXPECT_EQ(write_storeProgramBinary(program, path.c_str()), 0);
-  return readFile(path);
+  const std::string text = readFile(path);
+  return Bytes(text.begin(), text.end());
 }
 
 }  // namespace
@@ -125,46 +154,24 @@ TEST_F(ReadFixture, EverySectionStartsOnAMultipleOfEight) {
   EXPECT_EQ(bytes.size() % 8, 0u);
   // Truncating at each section start fails exactly at that section's step.
   const InfoProg& info = *program->infoProg;
-  // clang-format off
-  const uint64_t sizes[25] = {
-      info.n_AST * 24ull, info.n_type * 20ull, info.size_constantData * 8ull,
-      info.n_strings * 4ull, info.stringTableSize, info.n_functions * 8ull,
-      info.n_processDefinitions * 36ull, info.n_globalProcessInstances * 32ull,
-      info.n_processInstances * 8ull, info.n_globalConstants * 8ull,
-      info.n_globalVariables * 4ull, info.size_globalVariableData * 8ull,
-      info.n_processStaticVariables * 4ull, info.size_processStaticVariableData * 8ull,
-      info.n_processDefinitions * 4ull, info.n_processInstances * 4ull,
-      info.n_globalProcessInstances * 4ull, info.n_symbols * 4ull, info.symbolStorageSize,
-      info.n_globalVariables * 4ull, info.n_globalConstants * 4ull, info.n_type * 4ull,
-      info.n_functions * 4ull, info.n_processStaticVariables * 4ull, info.n_AST * 4ull};
-  // clang-format on
-  uint64_t offset = 224;
   for (int section = 0; section < 25; ++section) {
-    ASSERT_EQ(offset % 8, 0u);
-    ASSERT_GT(sizes[section], 0u) << "the rich program leaves section " << section + 1 << " empty";
-    const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(offset + sizes[section] - 1));
+    const size_t offset = sectionStart(info, section), size = sectionSizes(info)[section];
+    ASSERT_GT(size, 0u) << "the rich program leaves section " << section + 1 << " empty";
+    const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(offset + size - 1));
     EXPECT_EQ(readBytes(cut), std::pair(-2, std::string("invalid Kova AST file !\n")))
         << "section " << section + 1;
-    offset = (offset + sizes[section] + 7) / 8 * 8;
   }
-  EXPECT_EQ(offset, bytes.size());
+  EXPECT_EQ(sectionStart(info, 25), bytes.size());
 }
 
 TEST_F(ReadFixture, FailuresReturnTheirStepWhenTheHostCarriesOn) {
-  // With the default exit callback the reader returns the failed step.
-  auto quiet = interp_create();
-  StdoutCapture out;
-  EXPECT_EQ(readBinary_AST(quiet.get(), quiet->program.get(), quiet->program->dbg.get(),
-                           tempPath("missing.ast").c_str()),
-            1);
+  EXPECT_EQ(readQuietly(tempPath("missing.ast")),
+            std::pair(1, std::string("could not read input code file !\n")));
   const std::string path = tempPath("step.ast");
   Bytes bytes = fileOf(richProgram().build().get());
   bytes.resize(224 + 24 * 3);  // inside the nodes
   writeFile(path, bytes);
-  EXPECT_EQ(
-      readBinary_AST(quiet.get(), quiet->program.get(), quiet->program->dbg.get(), path.c_str()),
-      5);
-  EXPECT_EQ(out.text(), "could not read input code file !\ninvalid Kova AST file !\n");
+  EXPECT_EQ(readQuietly(path), std::pair(5, std::string("invalid Kova AST file !\n")));
 }
 
 // Records that point outside what the file holds fail at their step.
@@ -172,48 +179,26 @@ TEST_F(ReadFixture, RecordsOutsideTheirDataFailAtTheirStep) {
   auto program = richProgram().build();
   const InfoProg& info = *program->infoProg;
   const Bytes bytes = fileOf(program.get());
-  // Offsets of sections 10 (constant records), 11 (variable types) and 13
-  // (static types): the earlier sections, each padded to 8 bytes.
-  const uint64_t before[12] = {info.n_AST * 24ull,
-                               info.n_type * 20ull,
-                               info.size_constantData * 8ull,
-                               info.n_strings * 4ull,
-                               info.stringTableSize,
-                               info.n_functions * 8ull,
-                               info.n_processDefinitions * 36ull,
-                               info.n_globalProcessInstances * 32ull,
-                               info.n_processInstances * 8ull,
-                               info.n_globalConstants * 8ull,
-                               info.n_globalVariables * 4ull,
-                               info.size_globalVariableData * 8ull};
-  const auto sectionStart = [&](int section) {
-    uint64_t offset = 224;
-    for (int i = 0; i < section; ++i) offset = (offset + before[i] + 7) / 8 * 8;
-    return static_cast<size_t>(offset);
-  };
+  // Sections 10 (constant records), 11 (variable types) and 13 (static types).
   const struct {
     const char* name;
     size_t offset;
     uint32_t value;
     int step;
   } cases[] = {
-      {"constant at the end of the data", sectionStart(9), info.size_constantData, 14},
-      {"constant at the last cell", sectionStart(9), info.size_constantData - 1, 0},
-      {"global variable of no type", sectionStart(10), info.n_type, 15},
-      {"static variable of no type", sectionStart(12), info.n_type, 17},
+      {"constant at the end of the data", sectionStart(info, 9), info.size_constantData, 14},
+      {"constant at the last cell", sectionStart(info, 9), info.size_constantData - 1, 0},
+      {"global variable of no type", sectionStart(info, 10), info.n_type, 15},
+      {"static variable of no type", sectionStart(info, 12), info.n_type, 17},
   };
   for (const auto& c : cases) {
     Bytes damaged = bytes;
     setU32(damaged, c.offset, c.value);
     const std::string path = tempPath("damaged-record.ast");
     writeFile(path, damaged);
-    auto quiet = interp_create();  // the default host carries on after the message
-    StdoutCapture out;
-    EXPECT_EQ(
-        readBinary_AST(quiet.get(), quiet->program.get(), quiet->program->dbg.get(), path.c_str()),
-        c.step)
+    EXPECT_EQ(readQuietly(path),
+              std::pair(c.step, std::string(c.step == 0 ? "" : "invalid Kova AST file !\n")))
         << c.name;
-    EXPECT_EQ(out.text(), c.step == 0 ? "" : "invalid Kova AST file !\n") << c.name;
   }
 }
 

@@ -2,8 +2,6 @@
 // set-up of a loaded program.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "ASTLib/call_codes.h"
 #include "ASTLib/kova_locals.h"
 #include "ASTLib/rEnv.h"
@@ -18,13 +16,6 @@ using namespace kova_test;
 
 namespace {
 
-std::vector<std::pair<uint32_t, uint64_t>> gChanges;
-
-uint32_t recordChange(InterpEnv*, uint32_t globalId, uint32_t, TaggedValue v) {
-  gChanges.emplace_back(globalId, v.value->u64);
-  return 0;
-}
-
 struct StatementTest : InterpFixture {
   uint32_t x = b.global("x", TypeUInt32);
   uint32_t y = b.global("y", TypeUInt32);
@@ -32,27 +23,10 @@ struct StatementTest : InterpFixture {
     return b.assign(b.gvar(g), b.op(PLUS_OP, TypeUInt32, b.gvar(g), b.integer(by)));
   }
   N less(N l, int64_t v) { return b.op(LT_OP, TypeUInt32, l, b.integer(v)); }
-  N equal(N l, int64_t v) { return b.op(CEQ_OP, TypeUInt32, l, b.integer(v)); }
   uint32_t localCount() const { return env->ctx->localVarsIndexes.count.variables; }
-  void SetUp() override { gChanges.clear(); }
 };
 
 }  // namespace
-
-TEST_F(StatementTest, BlocksDeclareAndDiscardTheirLocals) {
-  // { var uint64 a = 5; var uint64 b; var uint64 c; x = a + b + c + 1; }
-  N blk = b.block({b.assign(b.gvar(x), b.op(PLUS_OP, TypeUInt64,
-                                            b.op(PLUS_OP, TypeUInt64, b.local(0), b.local(1)),
-                                            b.op(PLUS_OP, TypeUInt64, b.local(2), b.integer(1))))},
-                  {b.varDecl(TypeUInt64, "a", b.integer(5)), b.varDecl(TypeUInt64, "b"),
-                   b.varDecl(TypeUInt64, "c")});
-  load();
-  env->data->localVariableDataTable[1].u64 = 99;  // garbage a cleared local must not see
-  EXPECT_EQ(exec(blk), 0u);
-  EXPECT_EQ(globalU64(x), 6u);
-  EXPECT_EQ(localCount(), 0u);
-  EXPECT_EQ(env->ctx->localVarsIndexes.count.variablesData, 0u);
-}
 
 // A declaration of a type the program does not have is reported through
 // the assertion callback, which ends the run.
@@ -69,62 +43,13 @@ TEST_F(StatementTest, ALocalOfNoTypeIsReported) {
   }
 }
 
-TEST_F(StatementTest, ControlFlow) {
-  // for (x = 0; x < 4; x = x + 1) { var uint8 t = 1; y = y + t; continue; y = y + 100; }
-  N forBody = b.block({b.assign(b.gvar(y), b.op(PLUS_OP, TypeUInt32, b.gvar(y), b.local(0))),
-                       b.continue_(), incr(y, 100)},
-                      {b.varDecl(TypeUInt8, "t", b.integer(1))});
-  // Each statement runs from x = y = 0; the expected x and y follow it.
-  const std::tuple<N, uint64_t, uint64_t> cases[] = {
-      // while (x < 10) { x = x + 1; if (x == 3) { continue; } if (x == 5) { break; } y = y + 1; }
-      {b.while_(less(b.gvar(x), 10),
-                b.block({incr(x), b.if_(equal(b.gvar(x), 3), b.block({b.continue_()})),
-                         b.if_(equal(b.gvar(x), 5), b.block({b.break_()})), incr(y)})),
-       5, 3},
-      // The loop keeps its scope from one iteration to the next.
-      {b.for_(b.assign(b.gvar(x), b.integer(0)), less(b.gvar(x), 4), incr(x), forBody), 4, 4},
-      {b.for_(b.assign(b.gvar(y), b.integer(42)), b.boolean(false), incr(x), forBody), 0, 42},
-      // A break inside a named block reaches the loop.
-      {b.while_(less(b.gvar(x), 10),
-                b.block({incr(x), b.namedBlock("inner", b.block({b.break_()})), incr(y)})),
-       1, 0},
-      // A program file may give a loop a single statement as its body.
-      {b.while_(less(b.gvar(x), 3), incr(x)), 3, 0},
-      {b.if_(b.boolean(false), b.block({incr(x)})), 0, 0},
-      {b.if_(b.boolean(false), b.block({incr(x)}), b.block({incr(y)})), 0, 1},
-      {b.userAnnotation(b.block({incr(x)})), 0, 0},  // not run
-      {b.timeAnnotation(b.block({incr(y)})), 0, 1},
-  };
+// A program file may give a loop a single statement as its body, which
+// the compiler never does.
+TEST_F(StatementTest, LoopBodyOfOneStatement) {
+  N loop = b.while_(less(b.gvar(x), 3), incr(x));
   load();
-  for (size_t k = 0; k < std::size(cases); ++k) {
-    const auto& [statement, wantX, wantY] = cases[k];
-    SCOPED_TRACE(k);
-    global(x).value->u64 = 0;
-    global(y).value->u64 = 0;
-    EXPECT_EQ(exec(statement), 0u);
-    EXPECT_EQ(globalU64(x), wantX);
-    EXPECT_EQ(globalU64(y), wantY);
-    EXPECT_EQ(localCount(), 0u);
-  }
-}
-
-TEST_F(StatementTest, ParametersByCopyAndByReference) {
-  // f(in uint32 a, out uint32 r) { a = a + 100; r = a; }
-  const uint32_t f = b.function(
-      "f", {{Dir::In, TypeUInt32, "a"}, {Dir::Out, TypeUInt32, "r"}},
-      b.block({b.assign(b.local(0), b.op(PLUS_OP, TypeUInt32, b.local(0), b.integer(100))),
-               b.assign(b.local(1), b.local(0))}));
-  N call = b.callFunction(f, {b.gvar(x), b.gvar(y)});
-  N value = b.assign(b.gvar(y), b.callFunctionValue(f, TypeUInt32, {b.integer(7)}));
-  load();
-  env->program->globalVariableTable[x].value->u64 = 1;
-  env_on_any_variable_change(env.get(), recordChange);
-  exec(call);
-  EXPECT_EQ(globalU64(x), 1u);    // in: a copy
-  EXPECT_EQ(globalU64(y), 101u);  // out: the caller's variable, under its global id
-  EXPECT_EQ(gChanges, (std::vector<std::pair<uint32_t, uint64_t>>{{y, 101}}));
-  exec(value);
-  EXPECT_EQ(globalU64(y), 107u);
+  EXPECT_EQ(exec(loop), 0u);
+  EXPECT_EQ(globalU64(x), 3u);
   EXPECT_EQ(localCount(), 0u);
 }
 
@@ -176,17 +101,6 @@ TEST_F(StatementTest, FunctionsWithEvaluatedValues) {
   const TaggedValue arg{&cell, TypeUInt32, NO_ID};
   interp_callFunction(env.get(), g, &arg);
   EXPECT_EQ(globalU64(x), 33u);
-}
-
-TEST_F(StatementTest, LocalTableLimitEndsTheRun) {
-  // A function that calls itself for ever exhausts the local tables.
-  const uint32_t self = 0;  // the first function of this program
-  b.function("deep", {{Dir::In, TypeUInt64, "n"}},
-             b.block({b.callFunction(self, {b.local(0)})},
-                     {b.varDecl(b.arrayType(TypeUInt64, 100), "big")}));
-  N start = b.callFunction(self, {b.integer(1)});
-  load();
-  EXPECT_EQ(expectFailure([&] { exec(start); }), "Local variables data stack overflow\n");
 }
 
 TEST(EngineLookups, FieldOffsetsAndTypes) {

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "interpreterLib/interp_engine.h"
+#include "tests/support/test_host.h"
 
 namespace {
 
@@ -100,4 +104,24 @@ TEST(Compiler, ProgramLayout) {
   interp_load_from_program(env.get(), std::move(c.program));
   const uint32_t processes = interp_getStructFieldTypeID(env.get(), "System", "processes");
   EXPECT_EQ(Type_getSize(env->program.get(), processes), 2u);
+}
+
+// The codes handed to the sink with the diagnostics whose texts the golden
+// runs calls_refused, print_formats and expression_types show.
+TEST(Compiler, CodesOfRefusedCalls) {
+  const std::filesystem::path dir = KOVA_COMPILE_ERRORS;
+  const std::pair<const char*, std::vector<uint32_t>> cases[] = {
+      {"calls_refused.kova", {189, 182, 182, 182, 182, 181, 181, 181, 181, 0, 129, 189}},
+      {"print_formats.kova", std::vector<uint32_t>(13, 134)},
+      {"expression_types.kova",
+       {110, 110, 120, 195, 196, 148, 1101, 142, 106, 106, 103, 112, 130, 130, 130, 113}},
+  };
+  for (const auto& [name, codes] : cases) {
+    const std::string source = kova_test::readFile(dir / name);
+    ASSERT_FALSE(source.empty()) << name;
+    const Compiled c = compile(source);
+    std::vector<uint32_t> got;
+    for (const Reported& r : c.reported) got.push_back(r.code);
+    EXPECT_EQ(got, codes) << name;
+  }
 }

@@ -174,7 +174,8 @@ const Case kCases[] = {
      {"id a", "id b@2", "id c@2", "id d@3"}, "", 0, {" x\ny ", " c\rd ", " e\r\nf "}},
     {"comments do not nest", "/**/ /* a /* b */ c */", {"id c", "tok 296", "tok 297"}, "", 0,
      {"", " a /* b "}},
-    {"unclosed comment", "x /* open", {"id x"}, error(1, "Unclosed comment\n"), 888, {" open"}},
+    {"unclosed comment, reported where the input ends", "a\n b /* never\n closed",
+     {"id a", "id b@2"}, error(3, "Unclosed comment\n"), 888, {" never\n closed"}},
     {"line breaks", "a\nb\rc\r\nd", {"id a", "id b@2", "id c@3", "id d@5"}},
     {"long lines: 600 and 500 characters are reported, 499 fit",
      "a\n" + y600 + "\nb\n" + y499 + "\n" + y500,
@@ -234,14 +235,6 @@ TEST(Lexer, ExhaustedNodeBudgetGivesTokensWithoutNodes) {
   EXPECT_EQ(s.output.find("[ERROR]"), s.output.rfind("[ERROR]"));  // reported once
   EXPECT_EQ(penv->program->infoProg->size_constantData, 0u);       // no string without its node
   EXPECT_EQ(penv->pctx.status, 666u);
-}
-
-TEST(Lexer, UnclosedCommentIsReportedAtTheEndAndEndsTheInput) {
-  auto penv = makeEnv();
-  const Scan s = scan(penv.get(), "a\n b /* never\n closed");
-  EXPECT_EQ(s.described, (std::vector<std::string>{"id a", "id b@2"}));
-  EXPECT_EQ(s.output, error(3, "Unclosed comment\n"));
-  EXPECT_EQ(penv->pctx.status, 888u);
 }
 
 // Tokens know where they start; a scanner started inside a text counts its

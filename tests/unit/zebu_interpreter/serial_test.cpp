@@ -88,17 +88,16 @@ TEST_F(SerialTest, InputTakesAtMostTheRoomLeftAndEightBytes) {
     Calls calls;
     size_t received;
   };
+  // clang-format off
   const Case cases[] = {
       {4, 3, {{.bytes = {1, 2}}}, {"read 100 1", "read 100 0"}, 1},
       {4, 4, {}, {"read 100 0"}, 0},
-      {16,
-       0,
-       {{.bytes = {1, 2, 3, 4, 5}}, {.bytes = {6, 7, 8}}},
-       {"read 100 8", "read 100 3", "read 100 0"},
-       8},
+      {16, 0, {{.bytes = {1, 2, 3, 4, 5}}, {.bytes = {6, 7, 8}}},
+       {"read 100 8", "read 100 3", "read 100 0"}, 8},
       {16, 0, {{.bytes = {1, 2}}}, {"read 100 8", "read 100 6"}, 2},
       {16, 0, {{.result = -1, .error = EAGAIN}}, {"read 100 8"}, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.capacity << " " << c.held);
     b = ProgramBuilder();

@@ -1,15 +1,9 @@
 // UDP ports: binding from hardware annotations and the exact datagrams on
-// the fake system calls, then a real exchange on the loopback interface.
+// the fake system calls. (Real datagrams on the loopback interface: the
+// golden test UdpPingPong.)
 #include "zebu_interpreter/udp.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
 #include "tests/unit/zebu_interpreter/bus_fixture.h"
@@ -162,67 +156,4 @@ TEST_F(UdpTest, AGroupThatCannotBeJoinedEndsTheProcess) {
   fake->script("setsockopt", {});
   fake->script("setsockopt", {.result = -1, .error = ENODEV});
   EXPECT_EXIT(start(), testing::ExitedWithCode(1), "^setsockopt: No such device\n$");
-}
-
-namespace {
-
-// A port no one listens on now, found by binding port 0.
-uint16_t freePort() {
-  const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  close(probe);
-  return ntohs(address.sin_port);
-}
-
-bool readable(int fd) {
-  pollfd ready{fd, POLLIN, 0};
-  return poll(&ready, 1, 2000) == 1;
-}
-
-}  // namespace
-
-TEST_F(UdpTest, ExchangesDatagramsOnTheLoopbackInterface) {
-  fake.reset();
-  const uint16_t port = freePort();
-  ASSERT_NE(port, 0);
-  const uint32_t rx = b.global("rx", messages(8));
-  const uint32_t tx = b.global("tx", messages(8));
-  annotate(rx, port, "HW_INPUT");
-  annotate(tx, port, "HW_OUTPUT");
-  EXPECT_EQ(start(), "");
-  ASSERT_EQ(socket_num, 2u);
-  const int listening = socket_ports[0].fd;
-
-  // From the program's output port to its own input port.
-  push(tx, message({127, 0, 0, 1}, 4, "ping"));
-  sync();
-  ASSERT_TRUE(readable(listening));
-  sync();
-  EXPECT_EQ(contents(rx), (std::vector<Cells>{message({127, 0, 0, 1}, 4, "ping", 8)}));
-
-  // From another socket: two datagrams come in at one per synchronisation.
-  const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port);
-  for (const char* text : {"first", "second"}) {
-    ASSERT_EQ(
-        sendto(sender, text, std::strlen(text), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-        static_cast<ssize_t>(std::strlen(text)));
-  }
-  close(sender);
-  ASSERT_TRUE(readable(listening));
-  sync();
-  ASSERT_EQ(contents(rx).size(), 2u);
-  EXPECT_EQ(contents(rx)[1], message({127, 0, 0, 1}, 5, "first", 8));
-  ASSERT_TRUE(readable(listening));
-  sync();
-  ASSERT_EQ(contents(rx).size(), 3u);
-  EXPECT_EQ(contents(rx)[2], message({127, 0, 0, 1}, 6, "second", 8));
 }
