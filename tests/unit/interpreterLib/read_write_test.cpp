@@ -13,7 +13,7 @@
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/read.h"
 #include "parserLib/write.h"
-#include "tests/support/program_builder.h"
+#include "tests/support/sample_program.h"
 #include "tests/support/test_host.h"
 
 using namespace kova_test;
@@ -36,29 +36,6 @@ uint32_t u32At(const Bytes& bytes, size_t offset) {
 
 void setU32(Bytes& bytes, size_t offset, uint32_t v) {
   std::memcpy(&bytes[offset], &v, 4);
-}
-
-// A program touching every section: types, constants, strings, globals,
-// statics, a function, process definitions with a sub-process, instances.
-ProgramBuilder richProgram() {
-  ProgramBuilder b({.modelName = "rich", .fileTypes = true});
-  const uint32_t rec = b.structType("Rec", {{"a", TypeUInt8}, {"b", TypeF64}});
-  b.global("three", b.arrayType(TypeUInt8, 3), {1, 2, 3});
-  b.global("two", rec, {4, 5});
-  b.constant("PI", TypeF64, {0x400921FB54442D18});
-  const uint32_t f =
-      b.function("init", {{Dir::In, TypeUInt8, "x"}}, b.block({b.println("x=%d", {b.local(0)})}));
-  const uint32_t child = b.process(
-      "Child", {.statics = {{"count", TypeUInt32, {7}}},
-                .states = {{"idle", b.block({b.assertThat(b.boolean(true), "m.kova", 3, "x")})}}});
-  const uint32_t parent =
-      b.process("Parent", {.subs = {{"c", child}},
-                           .states = {{"a", b.block({b.callSub(0)}), {on(b.boolean(true), "b")}},
-                                      {"b", none, {after(b.ms(5), "a")}}}});
-  b.instance("p1", parent, {.period = b.ms(10), .offset = b.ms(2), .priority = 3});
-  b.instance("t1", child, {.trigger = b.boolean(false)});
-  b.setLine(b.callFunction(f, {b.integer(1)}), 42);
-  return b;
 }
 
 struct ReadFixture : testing::Test {
@@ -134,7 +111,7 @@ TEST_F(ReadFixture, RoundTripGivesIdenticalTables) {
   // Reading a file and writing the program again gives the same bytes: every
   // table (names, strings and lines included), and every value pointer turned
   // back into its cell index, came back.
-  auto original = richProgram().build();
+  auto original = SampleProgram().b.build();
   const std::string first = tempPath("rich.ast");
   const std::string second = tempPath("rich-again.ast");
   ASSERT_EQ(write_storeProgramBinary(original.get(), first.c_str()), 0);
@@ -149,14 +126,14 @@ TEST_F(ReadFixture, RoundTripGivesIdenticalTables) {
 }
 
 TEST_F(ReadFixture, EverySectionStartsOnAMultipleOfEight) {
-  auto program = richProgram().build();
+  auto program = SampleProgram().b.build();
   const Bytes bytes = fileOf(program.get());
   EXPECT_EQ(bytes.size() % 8, 0u);
   // Truncating at each section start fails exactly at that section's step.
   const InfoProg& info = *program->infoProg;
   for (int section = 0; section < 25; ++section) {
     const size_t offset = sectionStart(info, section), size = sectionSizes(info)[section];
-    ASSERT_GT(size, 0u) << "the rich program leaves section " << section + 1 << " empty";
+    ASSERT_GT(size, 0u) << "the sample program leaves section " << section + 1 << " empty";
     const Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(offset + size - 1));
     EXPECT_EQ(readBytes(cut), std::pair(-2, std::string("invalid Kova AST file !\n")))
         << "section " << section + 1;
@@ -168,7 +145,7 @@ TEST_F(ReadFixture, FailuresReturnTheirStepWhenTheHostCarriesOn) {
   EXPECT_EQ(readQuietly(tempPath("missing.ast")),
             std::pair(1, std::string("could not read input code file !\n")));
   const std::string path = tempPath("step.ast");
-  Bytes bytes = fileOf(richProgram().build().get());
+  Bytes bytes = fileOf(SampleProgram().b.build().get());
   bytes.resize(224 + 24 * 3);  // inside the nodes
   writeFile(path, bytes);
   EXPECT_EQ(readQuietly(path), std::pair(5, std::string("invalid Kova AST file !\n")));
@@ -176,7 +153,7 @@ TEST_F(ReadFixture, FailuresReturnTheirStepWhenTheHostCarriesOn) {
 
 // Records that point outside what the file holds fail at their step.
 TEST_F(ReadFixture, RecordsOutsideTheirDataFailAtTheirStep) {
-  auto program = richProgram().build();
+  auto program = SampleProgram().b.build();
   const InfoProg& info = *program->infoProg;
   const Bytes bytes = fileOf(program.get());
   // Sections 10 (constant records), 11 (variable types) and 13 (static types).
@@ -203,7 +180,7 @@ TEST_F(ReadFixture, RecordsOutsideTheirDataFailAtTheirStep) {
 }
 
 TEST_F(ReadFixture, HeaderFailures) {
-  const Bytes bytes = fileOf(richProgram().build().get());
+  const Bytes bytes = fileOf(SampleProgram().b.build().get());
   const std::string invalid = "invalid Kova AST file !\n";
   const std::string old = "using old Kova AST file, parse required\n";
   const std::tuple<const char*, void (*)(Bytes&), std::string> cases[] = {

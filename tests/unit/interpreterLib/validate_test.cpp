@@ -9,10 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "ASTLib/call_codes.h"
 #include "interpreterLib/interp_engine.h"
 #include "parserLib/write.h"
-#include "tests/support/program_builder.h"
+#include "tests/support/sample_program.h"
 #include "tests/support/test_host.h"
 
 using namespace kova_test;
@@ -24,27 +23,7 @@ std::string refusal(const Program& program) {
   return validate_program(&program, why, sizeof why) ? "" : why;
 }
 
-// A program with something of each kind the validator walks, and the ids of
-// the nodes the cases below damage.
-struct Sample {
-  ProgramBuilder b;
-  uint32_t rec = b.structType("Rec", {{"a", TypeUInt8}, {"b", TypeF64}});
-  uint32_t g = b.global("g", TypeUInt32);
-  uint32_t k = b.constant("K", TypeUInt32, {5});
-  N sum = b.op(PLUS_OP, TypeUInt32, b.gvar(g), b.integer(1));
-  N assignment = b.assign(b.gvar(g), sum);
-  N call = b.call(kCallUInt32Max, TypeUInt32, none, {b.integer(1), b.integer(2)});
-  uint32_t f = b.function("f", {{Dir::In, TypeUInt32, "x"}},
-                          b.block({assignment, b.assign(b.gvar(g), call)}));
-  N named = b.namedBlock("timed", b.block({b.callFunction(f, {b.integer(3)})}));
-  uint32_t child = b.process(
-      "Child", {.statics = {{"count", TypeUInt32, {7}}}, .states = {{"idle", b.block({named})}}});
-  uint32_t parent =
-      b.process("Parent", {.subs = {{"c", child}},
-                           .states = {{"a", b.block({b.callSub(0)}), {on(b.boolean(true), "b")}},
-                                      {"b", none, {after(b.ms(5), "a")}}}});
-  uint32_t instance = b.instance("p", parent, {.period = b.ms(10)});
-};
+using Sample = SampleProgram;
 
 struct Case {
   const char* name;
@@ -171,7 +150,7 @@ TEST(Validate, EachDamageIsRefusedWithWhereAndWhat) {
            if (p.typeTable[t].baseType == instance) p.typeTable[t].size = 0;
          }
        },
-       "cannot hold the 1 top-level instances"},
+       "cannot hold the 2 top-level instances"},
       {"predefined field missing",
        [](Program& p, const Sample&) {
          // Renames Process_Instance's "wcet" after its "bcet".
@@ -187,7 +166,7 @@ TEST(Validate, EachDamageIsRefusedWithWhereAndWhat) {
          p.globalConstantTable[s.k].value = &p.constantDataTable[p.infoProg->size_constantData - 1];
          p.globalConstantTable[s.k].typeId = s.rec;
        },
-       "global constants: constant 0 lies past the constant data"},
+       "lies past the constant data"},
   };
   for (const Case& c : cases) {
     Sample s;
