@@ -19,19 +19,22 @@ std::string usage() {
   return text;
 }
 
-ProgramBuilder idleProgram() {
+// The bytes of a program file: one idle instance, every millisecond.
+std::string idleProgram() {
   ProgramBuilder b({.modelName = "idle"});
-  const uint32_t p = b.process("Idle", {.states = {{"s", none}}});
-  b.instance("i", p, {.period = b.ms(1)});
-  return b;
+  b.instance("i", b.process("Idle", {.states = {{"s", none}}}), {.period = b.ms(1)});
+  const std::string path = tempPath("idle.ast");
+  EXPECT_EQ(b.write(path), 0);
+  return readFile(path);
 }
+
+const std::string kBin = KOVA_BINARY;
 
 }  // namespace
 
 // How each option is parsed is tested with the option parser; here, what kova
 // does with the outcome.
 TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
-  const std::string bin = KOVA_BINARY;
   struct Case {
     const char* arguments;
     int status;
@@ -41,12 +44,12 @@ TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
       {"-h", 0, usage()},
       {"--version", 0, usage()},
       {"-x prog.ast", 1,
-       bin + ": illegal option -- x\n" + bin + ": unknown option \"-x\"\n" + usage()},
+       kBin + ": illegal option -- x\n" + kBin + ": unknown option \"-x\"\n" + usage()},
       {"prog.ast -t", 1, usage()},  // parsing stops at the program file: one trailing word only
       {"--tim", 1,
-       bin + ": option requires an argument -- tim\n" + bin + ": unknown option \"--tim\"\n" +
+       kBin + ": option requires an argument -- tim\n" + kBin + ": unknown option \"--tim\"\n" +
            usage()},
-      {"-p 3 prog.ast", 1, bin + ": unknown option \"-p\"\n" + usage()},
+      {"-p 3 prog.ast", 1, kBin + ": unknown option \"-p\"\n" + usage()},
       {"", 1, usage()},
       {"a.ast b.ast", 1, usage()},
   };
@@ -61,10 +64,8 @@ TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
 TEST(CommandLine, BadProgramFiles) {
   // A real program cut short, a text file (a Kova source that does not
   // compile: its diagnostics go to standard error), no file.
-  const std::string whole = tempPath("whole.ast"), cut = tempPath("cut.ast"),
-                    foreign = tempPath("foreign.ast");
-  ASSERT_EQ(idleProgram().write(whole), 0);
-  const std::string bytes = readFile(whole);
+  const std::string cut = tempPath("cut.ast"), foreign = tempPath("foreign.ast");
+  const std::string bytes = idleProgram();
   std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   std::ofstream(foreign) << "this is not a program file, only some text.";
   const std::string missing = tempPath("missing.ast");
@@ -87,13 +88,12 @@ TEST(CommandLine, BadProgramFiles) {
 
 TEST(CommandLine, TimeLimitMustBeWholeMillisecondsThatFit) {
   // 18446744073 ms is the last that fits in 64 bits of picoseconds.
-  const std::string bin = KOVA_BINARY;
   for (const char* bad :
        {"abc", "1e3", "-5", "", "5ms", " 5", "18446744074", "99999999999999999999"}) {
     SCOPED_TRACE(bad);
     const RunResult r = runKovaCommand(std::string("-t '") + bad + "' prog.ast");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "setup \n" + bin + ": invalid time \"" + bad +
+    EXPECT_EQ(r.out, "setup \n" + kBin + ": invalid time \"" + bad +
                          "\" for option -t (--time): a whole number of milliseconds from 0 to "
                          "18446744073 expected\n" +
                          usage());
@@ -105,10 +105,7 @@ TEST(CommandLine, TimeLimitMustBeWholeMillisecondsThatFit) {
 }
 
 TEST(CommandLine, ProgramFromStandardInput) {
-  const std::string path = tempPath("stdin.ast");
-  ASSERT_EQ(idleProgram().write(path), 0);
-  const std::string bytes = readFile(path);
-  const RunResult r = runKovaCommand("-q -t 3 -", bytes);
+  const RunResult r = runKovaCommand("-q -t 3 -", idleProgram());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 3ms (3000000000)\n");
   // Any other text is a source; this one does not compile.

@@ -75,14 +75,14 @@ std::vector<std::string> printedAndEnd(const std::string& trace) {
 
 TEST(UdpPingPong, FiveExchangesOnLoopbackWhicheverSideStartsFirst) {
   const std::filesystem::path examples = KOVA_EXAMPLES;
-  const std::vector<std::string> pingSaw = {
-      "ping: \"pong 1\" from 127.0.0.1", "ping: \"pong 2\" from 127.0.0.1",
-      "ping: \"pong 3\" from 127.0.0.1", "ping: \"pong 4\" from 127.0.0.1",
-      "ping: \"pong 5\" from 127.0.0.1", "ended by exit(0)"};
-  const std::vector<std::string> pongSaw = {
-      "pong: \"ping 1\" from 127.0.0.1", "pong: \"ping 2\" from 127.0.0.1",
-      "pong: \"ping 3\" from 127.0.0.1", "pong: \"ping 4\" from 127.0.0.1",
-      "pong: \"ping 5\" from 127.0.0.1", "ended by exit(0)"};
+  // Each side prints the other's five messages, then ends by exit(0).
+  const auto saw = [](const std::string& side, const std::string& other) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 5; ++i)
+      lines.push_back(side + ": \"" + other + " " + std::to_string(i) + "\" from 127.0.0.1");
+    lines.push_back("ended by exit(0)");
+    return lines;
+  };
   struct Case {
     const char* name;
     bool pingFirst;
@@ -99,8 +99,7 @@ TEST(UdpPingPong, FiveExchangesOnLoopbackWhicheverSideStartsFirst) {
     const uint16_t pingPort = freeUdpPort();
     uint16_t pongPort = freeUdpPort();
     while (pongPort == pingPort) pongPort = freeUdpPort();
-    ASSERT_NE(pingPort, 0);
-    ASSERT_NE(pongPort, 0);
+    ASSERT_TRUE(pingPort != 0 && pongPort != 0);
 
     const std::filesystem::path folder = tempPath("udp_" + std::to_string(&c - cases));
     std::filesystem::create_directories(folder);
@@ -113,23 +112,19 @@ TEST(UdpPingPong, FiveExchangesOnLoopbackWhicheverSideStartsFirst) {
 
     const std::string pingOut = (folder / "ping.txt").string();
     const std::string pongOut = (folder / "pong.txt").string();
-    const auto start = [&](bool ping) {
-      return ping ? startKova(folder, "udp_ping.kova", pingOut)
-                  : startKova(folder, "udp_pong.kova", pongOut);
-    };
-    const pid_t first = start(c.pingFirst);
-    ASSERT_GT(first, 0);
-    std::this_thread::sleep_for(c.head);
-    const pid_t second = start(!c.pingFirst);
-    ASSERT_GT(second, 0);
-    const pid_t ping = c.pingFirst ? first : second;
-    const pid_t pong = c.pingFirst ? second : first;
+    pid_t ping = 0, pong = 0;
+    for (const bool first : {true, false}) {
+      if (first != c.pingFirst) pong = startKova(folder, "udp_pong.kova", pongOut);
+      if (first == c.pingFirst) ping = startKova(folder, "udp_ping.kova", pingOut);
+      if (first) std::this_thread::sleep_for(c.head);
+    }
+    ASSERT_TRUE(ping > 0 && pong > 0);
 
     // Both end by themselves well within their 5 s limit.
     const auto deadline = std::chrono::steady_clock::now() + 8s;
     EXPECT_EQ(finish(ping, deadline), 0);
     EXPECT_EQ(finish(pong, deadline), 0);
-    EXPECT_EQ(printedAndEnd(readFile(pingOut)), pingSaw) << readFile(pingOut);
-    EXPECT_EQ(printedAndEnd(readFile(pongOut)), pongSaw) << readFile(pongOut);
+    EXPECT_EQ(printedAndEnd(readFile(pingOut)), saw("ping", "pong")) << readFile(pingOut);
+    EXPECT_EQ(printedAndEnd(readFile(pongOut)), saw("pong", "ping")) << readFile(pongOut);
   }
 }
