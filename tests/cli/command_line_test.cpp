@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "tests/support/golden.h"
 #include "tests/support/test_host.h"
@@ -33,14 +34,24 @@ const std::string kBin = KOVA_BINARY;
 }  // namespace
 
 // How each option is parsed is tested with the option parser; here, what kova
-// does with the outcome.
-TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
+// does with the outcome: the usage on request or after an option error, bad
+// program files, the time limit's range, a program on standard input.
+TEST(CommandLine, Outcomes) {
   struct Case {
-    const char* arguments;
+    std::string arguments;
     int status;
-    std::string expected;
+    std::string expected;  // after the setup line
+    std::string input = "";
   };
-  const Case cases[] = {
+  // A real program cut short, a text file (a Kova source that does not
+  // compile: its diagnostics go to standard error), no file, a folder.
+  const std::string cut = tempPath("cut.ast"), foreign = tempPath("foreign.ast"),
+                    missing = tempPath("missing.ast"), folder = tempPath("");
+  const std::string program = idleProgram();
+  std::ofstream(cut, std::ios::binary) << program.substr(0, program.size() / 2);
+  std::ofstream(foreign) << "this is not a program file, only some text.";
+  const std::string quiet = "Quiet mode enabled\nEXIT (SUCCESS) AT ";
+  std::vector<Case> cases = {
       {"-h", 0, usage()},
       {"--version", 0, usage()},
       {"-x prog.ast", 1,
@@ -52,66 +63,32 @@ TEST(CommandLine, UsageOnRequestOrAfterOptionErrors) {
       {"-p 3 prog.ast", 1, kBin + ": unknown option \"-p\"\n" + usage()},
       {"", 1, usage()},
       {"a.ast b.ast", 1, usage()},
+      {cut, 1, "invalid Kova AST file !\nEXIT (1) AT 0 (0)\n"},
+      {foreign, 1, ""},
+      {missing, 1,
+       "could not read input code file !\n" + missing +
+           ": No such file or directory\nEXIT (1) AT 0 (0)\n"},
+      {folder, 1,
+       "could not read input code file !\n" + folder + ": Is a directory\nEXIT (1) AT 0 (0)\n"},
+      // 18446744073 ms is the last that fits in 64 bits of picoseconds.
+      {"-q -z -t 18446744073 --tim 5 -", 0, quiet + "5ms (5000000000)\n", program},
+      {"-q -t 3 -", 0, quiet + "3ms (3000000000)\n", program},
+      {"-q -t 3 -", 1, "", "not a program"},  // any other text is a source; this one has errors
   };
+  for (const char* bad :
+       {"abc", "1e3", "-5", "", "5ms", " 5", "18446744074", "99999999999999999999"}) {
+    cases.push_back({std::string("-t '") + bad + "' prog.ast", 1,
+                     kBin + ": invalid time \"" + bad +
+                         "\" for option -t (--time): a whole number of milliseconds from 0 to "
+                         "18446744073 expected\n" +
+                         usage()});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const RunResult r = runKovaCommand(c.arguments);
+    const RunResult r = runKovaCommand(c.arguments, c.input);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "setup \n" + c.expected);
   }
-}
-
-TEST(CommandLine, BadProgramFiles) {
-  // A real program cut short, a text file (a Kova source that does not
-  // compile: its diagnostics go to standard error), no file.
-  const std::string cut = tempPath("cut.ast"), foreign = tempPath("foreign.ast");
-  const std::string bytes = idleProgram();
-  std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-  std::ofstream(foreign) << "this is not a program file, only some text.";
-  const std::string missing = tempPath("missing.ast");
-  const std::string folder = tempPath("");
-  // A text that is not a program file is compiled as a source: its errors
-  // go to standard error.
-  const std::pair<std::string, std::string> cases[] = {
-      {cut, "invalid Kova AST file !\nEXIT (1) AT 0 (0)\n"},
-      {foreign, ""},
-      {missing, "could not read input code file !\n" + missing +
-                    ": No such file or directory\nEXIT (1) AT 0 (0)\n"},
-      {folder,
-       "could not read input code file !\n" + folder + ": Is a directory\nEXIT (1) AT 0 (0)\n"}};
-  for (const auto& [file, end] : cases) {
-    const RunResult r = runKovaCommand(file);
-    EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.out, "setup \n" + end) << file;
-  }
-}
-
-TEST(CommandLine, TimeLimitMustBeWholeMillisecondsThatFit) {
-  // 18446744073 ms is the last that fits in 64 bits of picoseconds.
-  for (const char* bad :
-       {"abc", "1e3", "-5", "", "5ms", " 5", "18446744074", "99999999999999999999"}) {
-    SCOPED_TRACE(bad);
-    const RunResult r = runKovaCommand(std::string("-t '") + bad + "' prog.ast");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "setup \n" + kBin + ": invalid time \"" + bad +
-                         "\" for option -t (--time): a whole number of milliseconds from 0 to "
-                         "18446744073 expected\n" +
-                         usage());
-  }
-  const RunResult last =
-      runKovaSource("idle", "processdef P() { state s {} }\nprocess P : p[1 ms]();\n",
-                    "-q -z -t 18446744073 --tim 5");
-  EXPECT_EQ(last.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 5ms (5000000000)\n");
-}
-
-TEST(CommandLine, ProgramFromStandardInput) {
-  const RunResult r = runKovaCommand("-q -t 3 -", idleProgram());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "setup \nQuiet mode enabled\nEXIT (SUCCESS) AT 3ms (3000000000)\n");
-  // Any other text is a source; this one does not compile.
-  const RunResult source = runKovaCommand("-q -t 3 -", "not a program");
-  EXPECT_EQ(source.status, 1);
-  EXPECT_EQ(source.out, "setup \n");
 }
 
 TEST(CommandLine, RealTimeRunTakesItsTimeOnTheMonotonicClock) {
