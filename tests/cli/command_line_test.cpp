@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -35,7 +36,9 @@ const std::string kBin = KOVA_BINARY;
 
 // How each option is parsed is tested with the option parser; here, what kova
 // does with the outcome: the usage on request or after an option error, bad
-// program files, the time limit's range, a program on standard input.
+// program files (with those found by fuzzing and mutation that once crashed
+// kova, tests/fuzz/regressions: each now ends in order, as its NAME.expected),
+// the time limit's range, a program on standard input.
 TEST(CommandLine, Outcomes) {
   struct Case {
     std::string arguments;
@@ -83,6 +86,16 @@ TEST(CommandLine, Outcomes) {
                          "18446744073 expected\n" +
                          usage()});
   }
+  size_t hostile = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(KOVA_REGRESSIONS)) {
+    if (entry.path().extension() != ".ast") continue;
+    std::string output =
+        readFile(std::filesystem::path(entry.path()).replace_extension(".expected"));
+    output.erase(0, output.find('\n') + 1);  // the setup line
+    cases.push_back({"-q -z -t 200 " + entry.path().string(), 1, output});
+    ++hostile;
+  }
+  EXPECT_EQ(hostile, 6u);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
     const RunResult r = runKovaCommand(c.arguments, c.input);
