@@ -40,12 +40,9 @@ struct BusTest : InterpFixture {
   std::string start() {
     board_init(env.get());
     load();
-    std::string printed;
-    {
-      StdoutCapture out;
-      board_variable_setup(env.get());
-      printed = out.text();
-    }
+    StdoutCapture out;
+    board_variable_setup(env.get());
+    const std::string printed = out.text();
     interp_init(env.get());
     if (fake) bound = fake->take();
     return printed;
