@@ -25,8 +25,8 @@ void record(std::string line) {
 
 // The scripted answer, or `fallback` as a result.
 Answer answerFor(const char* call, long fallback) {
-  Answer answer;
-  if (!active->next(call, &answer)) answer.result = fallback;
+  Answer answer{.result = fallback};
+  active->next(call, &answer);
   return answer;
 }
 
@@ -165,10 +165,9 @@ int fakeBind(int fd, const sockaddr* address, socklen_t) {
 
 int fakeSetsockopt(int fd, int level, int name, const void* value, socklen_t) {
   std::string line = "setsockopt " + std::to_string(fd);
-  if (level == SOL_SOCKET && name == SO_REUSEADDR) {
-    line += " SO_REUSEADDR " + std::to_string(*static_cast<const int*>(value));
-  } else if (level == SOL_SOCKET && name == SO_BROADCAST) {
-    line += " SO_BROADCAST " + std::to_string(*static_cast<const int*>(value));
+  if (level == SOL_SOCKET && (name == SO_REUSEADDR || name == SO_BROADCAST)) {
+    line += std::string(name == SO_REUSEADDR ? " SO_REUSEADDR " : " SO_BROADCAST ") +
+            std::to_string(*static_cast<const int*>(value));
   } else if (level == IPPROTO_IP && name == IP_ADD_MEMBERSHIP) {
     const auto* membership = static_cast<const ip_mreq*>(value);
     line += " IP_ADD_MEMBERSHIP " + ipv4(&membership->imr_multiaddr) + " " +
@@ -192,11 +191,8 @@ ssize_t fakeRecvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* f
          (flags == MSG_DONTWAIT ? " MSG_DONTWAIT"
           : flags == 0          ? ""
                                 : " flags"));
-  Answer answer;
-  if (!active->next("recvfrom", &answer)) {
-    answer.result = -1;
-    answer.error = EAGAIN;
-  }
+  Answer answer{.result = -1, .error = EAGAIN};  // kept when nothing is scripted
+  active->next("recvfrom", &answer);
   if (answer.result < 0) return fail(answer);
   if (from != nullptr && fromLength != nullptr && *fromLength >= sizeof(sockaddr_in)) {
     auto* in = reinterpret_cast<sockaddr_in*>(from);

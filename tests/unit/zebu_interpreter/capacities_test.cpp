@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <string>

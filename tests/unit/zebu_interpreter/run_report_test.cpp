@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "zebu_interpreter/gantt.h"
 
 namespace {
