@@ -25,14 +25,36 @@ void record(std::string line) {
 
 // The scripted answer, or `fallback` as a result.
 Answer answerFor(const char* call, long fallback) {
-  Answer answer;
-  if (!active->next(call, &answer)) answer.result = fallback;
+  Answer answer{.result = fallback};
+  active->next(call, &answer);
   return answer;
 }
 
 long fail(const Answer& answer) {
   errno = answer.error;
   return -1;
+}
+
+// The scripted result, or `fallback`; -1 sets errno.
+long resultOf(const char* call, long fallback = 0) {
+  const Answer answer = answerFor(call, fallback);
+  return answer.result < 0 ? fail(answer) : answer.result;
+}
+
+// A new descriptor, numbered in turn, unless the script says otherwise.
+int newDescriptor(const char* call) {
+  const Answer answer = answerFor(call, active->nextFd);
+  if (answer.result < 0) return static_cast<int>(fail(answer));
+  ++active->nextFd;
+  return static_cast<int>(answer.result);
+}
+
+// What a read or receive delivers into `buffer`.
+ssize_t deliver(const Answer& answer, void* buffer, size_t count) {
+  if (answer.result < 0) return fail(answer);
+  const size_t n = std::min(answer.bytes.size(), count);
+  if (n > 0) std::memcpy(buffer, answer.bytes.data(), n);
+  return answer.result != 0 ? answer.result : static_cast<ssize_t>(n);
 }
 
 std::string openFlags(int flags) {
@@ -53,10 +75,7 @@ std::string ipv4(const void* address) {
 
 int fakeOpen(const char* path, int flags) {
   record("open " + std::string(path) + " " + openFlags(flags));
-  const Answer answer = answerFor("open", active->nextFd);
-  if (answer.result < 0) return static_cast<int>(fail(answer));
-  ++active->nextFd;
-  return static_cast<int>(answer.result);
+  return newDescriptor("open");
 }
 
 int fakeClose(int fd) {
@@ -66,18 +85,13 @@ int fakeClose(int fd) {
 
 ssize_t fakeRead(int fd, void* buffer, size_t count) {
   record("read " + std::to_string(fd) + " " + std::to_string(count));
-  Answer answer = answerFor("read", 0);
-  if (answer.result < 0) return fail(answer);
-  const size_t n = std::min(answer.bytes.size(), count);
-  if (n > 0) std::memcpy(buffer, answer.bytes.data(), n);
-  return answer.result != 0 ? answer.result : static_cast<ssize_t>(n);
+  return deliver(answerFor("read", 0), buffer, count);
 }
 
 ssize_t fakeWrite(int fd, const void* buffer, size_t count) {
   record("write " + std::to_string(fd) + " " +
          hexBytes(static_cast<const uint8_t*>(buffer), count));
-  const Answer answer = answerFor("write", static_cast<long>(count));
-  return answer.result < 0 ? fail(answer) : answer.result;
+  return resultOf("write", static_cast<long>(count));
 }
 
 int fakeIoctl(int fd, unsigned long request, void* argument) {
@@ -92,10 +106,9 @@ int fakeIoctl(int fd, unsigned long request, void* argument) {
     line += std::to_string(request);
   }
   record(line);
-  const Answer answer = answerFor("ioctl", 0);
-  if (answer.result < 0) return static_cast<int>(fail(answer));
-  if (request == SIOCGIFINDEX) static_cast<ifreq*>(argument)->ifr_ifindex = 7;
-  return static_cast<int>(answer.result);
+  const long result = resultOf("ioctl");
+  if (result >= 0 && request == SIOCGIFINDEX) static_cast<ifreq*>(argument)->ifr_ifindex = 7;
+  return static_cast<int>(result);
 }
 
 int fakeFcntl(int fd, int command, int argument) {
@@ -108,8 +121,7 @@ int fakeFcntl(int fd, int command, int argument) {
 
 int fakeTcgetattr(int fd, termios* settings) {
   record("tcgetattr " + std::to_string(fd));
-  const Answer answer = answerFor("tcgetattr", 0);
-  if (answer.result < 0) return static_cast<int>(fail(answer));
+  if (resultOf("tcgetattr") < 0) return -1;
   *settings = active->device;
   return 0;
 }
@@ -131,10 +143,7 @@ int fakeSocket(int domain, int type, int protocol) {
          : domain == AF_INET && type == SOCK_DGRAM && protocol == 0
              ? "socket AF_INET SOCK_DGRAM 0"
              : "socket " + std::to_string(domain) + " " + std::to_string(type));
-  const Answer answer = answerFor("socket", active->nextFd);
-  if (answer.result < 0) return static_cast<int>(fail(answer));
-  ++active->nextFd;
-  return static_cast<int>(answer.result);
+  return newDescriptor("socket");
 }
 
 std::string addressText(const sockaddr* address) {
@@ -151,16 +160,14 @@ std::string addressText(const sockaddr* address) {
 
 int fakeBind(int fd, const sockaddr* address, socklen_t) {
   record("bind " + std::to_string(fd) + " " + addressText(address));
-  const Answer answer = answerFor("bind", 0);
-  return answer.result < 0 ? static_cast<int>(fail(answer)) : 0;
+  return static_cast<int>(resultOf("bind"));
 }
 
 int fakeSetsockopt(int fd, int level, int name, const void* value, socklen_t) {
   std::string line = "setsockopt " + std::to_string(fd);
-  if (level == SOL_SOCKET && name == SO_REUSEADDR) {
-    line += " SO_REUSEADDR " + std::to_string(*static_cast<const int*>(value));
-  } else if (level == SOL_SOCKET && name == SO_BROADCAST) {
-    line += " SO_BROADCAST " + std::to_string(*static_cast<const int*>(value));
+  if (level == SOL_SOCKET && (name == SO_REUSEADDR || name == SO_BROADCAST)) {
+    line += std::string(name == SO_REUSEADDR ? " SO_REUSEADDR " : " SO_BROADCAST ") +
+            std::to_string(*static_cast<const int*>(value));
   } else if (level == IPPROTO_IP && name == IP_ADD_MEMBERSHIP) {
     const auto* membership = static_cast<const ip_mreq*>(value);
     line += " IP_ADD_MEMBERSHIP " + ipv4(&membership->imr_multiaddr) + " " +
@@ -169,15 +176,13 @@ int fakeSetsockopt(int fd, int level, int name, const void* value, socklen_t) {
     line += " " + std::to_string(level) + " " + std::to_string(name);
   }
   record(line);
-  const Answer answer = answerFor("setsockopt", 0);
-  return answer.result < 0 ? static_cast<int>(fail(answer)) : 0;
+  return static_cast<int>(resultOf("setsockopt"));
 }
 
 ssize_t fakeSendto(int fd, const void* buffer, size_t length, int, const sockaddr* to, socklen_t) {
   record("sendto " + std::to_string(fd) + " " + addressText(to) + " " +
          hexBytes(static_cast<const uint8_t*>(buffer), length));
-  const Answer answer = answerFor("sendto", static_cast<long>(length));
-  return answer.result < 0 ? fail(answer) : answer.result;
+  return resultOf("sendto", static_cast<long>(length));
 }
 
 ssize_t fakeRecvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from,
@@ -186,21 +191,16 @@ ssize_t fakeRecvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* f
          (flags == MSG_DONTWAIT ? " MSG_DONTWAIT"
           : flags == 0          ? ""
                                 : " flags"));
-  Answer answer;
-  if (!active->next("recvfrom", &answer)) {
-    answer.result = -1;
-    answer.error = EAGAIN;
-  }
+  Answer answer{.result = -1, .error = EAGAIN};  // kept when nothing is scripted
+  active->next("recvfrom", &answer);
   if (answer.result < 0) return fail(answer);
-  const size_t n = std::min(answer.bytes.size(), length);
-  if (n > 0) std::memcpy(buffer, answer.bytes.data(), n);
   if (from != nullptr && fromLength != nullptr && *fromLength >= sizeof(sockaddr_in)) {
     auto* in = reinterpret_cast<sockaddr_in*>(from);
     in->sin_family = AF_INET;
     inet_pton(AF_INET, answer.from.c_str(), &in->sin_addr);
     *fromLength = sizeof(sockaddr_in);
   }
-  return answer.result != 0 ? answer.result : static_cast<ssize_t>(n);
+  return deliver(answer, buffer, length);
 }
 
 const SysCalls kFakeTable = {
@@ -232,8 +232,8 @@ FakeSysCalls::~FakeSysCalls() {
   active = nullptr;
 }
 
-void FakeSysCalls::script(const std::string& call, Answer answer) {
-  scripts_[call].push_back(std::move(answer));
+void FakeSysCalls::script(const std::string& call, const std::vector<Answer>& answers) {
+  scripts_[call].insert(scripts_[call].end(), answers.begin(), answers.end());
 }
 
 bool FakeSysCalls::next(const std::string& call, Answer* answer) {

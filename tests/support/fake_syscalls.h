@@ -39,8 +39,8 @@ class FakeSysCalls {
   FakeSysCalls(const FakeSysCalls&) = delete;
   FakeSysCalls& operator=(const FakeSysCalls&) = delete;
 
-  // The next answer of the call named `call` ("read", "ioctl", ...).
-  void script(const std::string& call, Answer answer);
+  // The next answers of the call named `call` ("read", "ioctl", ...), in turn.
+  void script(const std::string& call, const std::vector<Answer>& answers);
   // The calls made so far, then forgotten.
   std::vector<std::string> take();
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "ASTLib/rEnv.h"
 
@@ -90,9 +90,7 @@ std::string StdoutCapture::text() {
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string tempPath(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,20 +23,28 @@ using Cells = std::vector<uint64_t>;
 
 struct BusTest : InterpFixture {
   std::unique_ptr<FakeSysCalls> fake = std::make_unique<FakeSysCalls>();
+  Calls bound;  // the calls binding made
 
   void TearDown() override { board_exit(env.get(), 0, 0); }
 
+  // Closes the ports, then a new program, environment and fake: the next row
+  // of a table.
+  void restart(ProgramBuilder builder = ProgramBuilder()) {
+    board_exit(env.get(), 0, 0);
+    b = std::move(builder);
+    env = interp_create();
+    fake.reset();
+    fake = std::make_unique<FakeSysCalls>();
+  }
   // Binds and initialises; returns what binding printed.
   std::string start() {
     board_init(env.get());
     load();
-    std::string printed;
-    {
-      StdoutCapture out;
-      board_variable_setup(env.get());
-      printed = out.text();
-    }
+    StdoutCapture out;
+    board_variable_setup(env.get());
+    const std::string printed = out.text();
     interp_init(env.get());
+    if (fake) bound = fake->take();
     return printed;
   }
   // One synchronisation; returns what it printed.
@@ -66,6 +75,42 @@ struct BusTest : InterpFixture {
     Cells firsts;
     for (const Cells& element : contents(channel)) firsts.push_back(element[0]);
     return firsts;
+  }
+
+  // A queue of CAN frames.
+  uint32_t frames(uint32_t capacity) {
+    const uint32_t frame = b.structType(
+        "Can_Frame",
+        {{"identifier", TypeUInt32}, {"dlc", TypeUInt8}, {"data", b.arrayType(TypeUInt8, 8)}});
+    return b.queueType(frame, capacity);
+  }
+  // A queue of UDP messages with `payload` payload cells (the builder made
+  // with udpTypes).
+  uint32_t messages(uint32_t payload, uint32_t capacity = 4) {
+    const uint32_t message = b.structType("Message" + std::to_string(payload),
+                                          {{"address", b.arrayType(TypeUInt8, 4)},
+                                           {"length", TypeUInt16},
+                                           {"payload", b.arrayType(TypeUInt8, payload)}});
+    return b.queueType(message, capacity);
+  }
+  // The UDP hardware annotation of `var`: a port, then optionally a group.
+  void annotate(uint32_t var, std::optional<uint32_t> port, const char* direction,
+                std::optional<uint32_t> group = {}) {
+    const uint32_t udp = b.typeId("UDP"), udpGroup = b.typeId("UDP_Group");
+    std::vector<N> declarations, statements;
+    if (port) {
+      declarations.push_back(b.varDecl(udp, "port"));
+      statements.push_back(b.assign(b.field(b.local(0), udp, "port"), b.integer(*port)));
+      statements.push_back(b.assign(b.field(b.local(0), udp, "direction"),
+                                    b.enumLit(b.typeId("Hw_Direction"), direction)));
+    }
+    if (group) {
+      const uint32_t local = static_cast<uint32_t>(declarations.size());
+      declarations.push_back(b.varDecl(udpGroup, "group"));
+      statements.push_back(
+          b.assign(b.field(b.local(local), udpGroup, "address"), b.integer(*group)));
+    }
+    b.hardwareAnnotation(var, declarations, statements);
   }
 };
 

@@ -2,7 +2,7 @@
 // without a word, the first past it is refused with its message.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <array>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -12,7 +12,11 @@
 #include "interpreterLib/validate.h"
 #include "parserLib/parser_data.h"
 #include "tests/support/interp_fixture.h"
+#include "tests/unit/zebu_interpreter/bus_fixture.h"
+#include "zebu_interpreter/boards/linuxmbed/can.h"
+#include "zebu_interpreter/boards/linuxmbed/serial.h"
 #include "zebu_interpreter/scenario.h"
+#include "zebu_interpreter/udp.h"
 
 using namespace kova_test;
 
@@ -176,4 +180,34 @@ TEST_F(CapacityTest, LastThatFitsAndFirstPast) {
     EXPECT_EQ(c.attempt(*this, c.lastFit + 1), c.refusal);
   }
   EXPECT_EQ(spareNodes(), kSpareNodes);
+}
+
+// The port tables: each port that fits is bound, the first past is refused.
+// (Annotated ports are bound before the names.)
+TEST_F(BusTest, PortTablesLastThatFitsAndFirstPast) {
+  b = ProgramBuilder({.udpTypes = true});
+  const uint32_t bytes = b.queueType(TypeUInt8, 4), can = frames(2), udp = messages(2);
+  for (uint32_t i = 0; i <= kUdpPortCount; ++i)
+    annotate(b.global("tx" + std::to_string(i), udp), 7000 + i, "HW_OUTPUT");
+  std::string printed = "not enough sockets \n";
+  const std::string noRoom = ": at most 5 inputs and 5 outputs\n";
+  for (int i = 0; i <= 5; ++i) {
+    const std::string n = std::to_string(i);
+    b.global("ttyS" + n + "_out", bytes);
+    b.global("can_can" + n + "_in", can);
+    printed +=
+        i < 5 ? "  => a serial write_only /dev/ttyS" + n + "\n  => a CAN read_only can" + n + "\n"
+              : "  => no room for the serial /dev/ttyS5" + noRoom +
+                    "  => no room for the CAN can5" + noRoom;
+  }
+  // A pair needs an output entry too, though the inputs have room.
+  b.global("ttyP_in", bytes);
+  b.global("ttyP_out", bytes);
+  printed += "  => no room for the serial /dev/ttyP" + noRoom +
+             "  => no room for the serial /dev/ttyP" + noRoom;
+  EXPECT_EQ(start(), printed);
+  EXPECT_EQ((std::array{output_serials_size, input_serials_size, input_cans_size, socket_num}),
+            (std::array{5u, 0u, 5u, kUdpPortCount}));
+  // Opening takes four calls for a serial port, three for CAN, two for UDP.
+  EXPECT_EQ(bound.size(), 5 * 4 + 5 * 3 + kUdpPortCount * 2);
 }

@@ -55,14 +55,11 @@ TEST_F(DisplayTest, Values) {
       {TypeTime, 5, ""},  // the literal types print nothing
   };
   std::vector<uint32_t> globals;
-  for (const Case& c : cases) {
-    globals.push_back(
-        b.global(std::string("v").append(std::to_string(globals.size())), c.type, {c.cell}));
-  }
+  for (const Case& c : cases)
+    globals.push_back(b.global("v" + std::to_string(globals.size()), c.type, {c.cell}));
   load();
-  for (size_t i = 0; i < globals.size(); ++i) {
+  for (size_t i = 0; i < globals.size(); ++i)
     EXPECT_EQ(shown(global(globals[i])), cases[i].expected) << "case " << i;
-  }
 }
 
 TEST_F(DisplayTest, ChannelsInLogicalOrder) {
@@ -107,21 +104,16 @@ TEST_F(DisplayTest, StatesWithStaticsAndNestedInstances) {
             "[1.500000000003:STATE] process \"Outer\", instance \"top\", local \"on\" = true\n");
 }
 
+// 1.5 s and three picoseconds: the state lines above.
 TEST(DisplayStamp, SecondsAndTwelveDigitsOfPicoseconds) {
-  const struct {
-    uint64_t ps;
-    const char* expected;
-  } cases[] = {
-      {0, "0.000000000000"},
-      {3, "0.000000000003"},
-      {999999999999ull, "0.999999999999"},
-      {1000000000000ull, "1.000000000000"},
-      {1500000000000ull, "1.500000000000"},
-      {UINT64_MAX, "18446744.073709551615"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& [ps, expected] : std::initializer_list<std::pair<uint64_t, const char*>>{
+           {0, "0.000000000000"},
+           {3, "0.000000000003"},
+           {999999999999ull, "0.999999999999"},
+           {1000000000000ull, "1.000000000000"},
+           {UINT64_MAX, "18446744.073709551615"}}) {
     StdoutCapture out;
-    display_stamp(c.ps);
-    EXPECT_EQ(out.text(), c.expected) << c.ps;
+    display_stamp(ps);
+    EXPECT_EQ(out.text(), expected) << ps;
   }
 }

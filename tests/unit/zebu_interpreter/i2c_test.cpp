@@ -36,9 +36,9 @@ TEST_F(I2cTest, BindingOpensEachBusOnceAndSkipsABusThatCannotExchange) {
   b.global("i2c_0_in", bytes);     // bus 0: no cmd
   b.global("i2c_2_cmd", command);  // bus 2: no out
   b.global("x_i2c_2_in", bytes);
-  b.global("i2c_1_out_spare", TypeUInt32);                // a later out of bus 1 that is no channel
-  fake->script("open", {.result = -1, .error = ENOENT});  // bus 1 fails first...
-  fake->script("open", {.result = 100});                  // ...then bus 1 for its out variable
+  b.global("i2c_1_out_spare", TypeUInt32);  // a later out of bus 1 that is no channel
+  // Bus 1 fails first, then opens for its out variable.
+  fake->script("open", {{.result = -1, .error = ENOENT}, {.result = 100}});
   EXPECT_EQ(start(),
             "  => an I²C /dev/i2c-1 Failed to open the i2c bus.\n(cmd)\n"
             "  => an I²C /dev/i2c-1 (out)\n"
@@ -50,9 +50,9 @@ TEST_F(I2cTest, BindingOpensEachBusOnceAndSkipsABusThatCannotExchange) {
             "  => the I²C bus /dev/i2c-0 is not used: no cmd variable\n"
             "  => the I²C bus /dev/i2c-1 is not used: the out variable is not a byte channel\n"
             "  => the I²C bus /dev/i2c-2 is not used: no out variable\n");
-  EXPECT_EQ(fake->take(), (Calls{"open /dev/i2c-1 O_RDWR|O_SYNC", "open /dev/i2c-1 O_RDWR|O_SYNC",
-                                 "open /dev/i2c-0 O_RDWR|O_SYNC", "open /dev/i2c-2 O_RDWR|O_SYNC",
-                                 "close 101", "close 100", "close 102"}));
+  EXPECT_EQ(bound, (Calls{"open /dev/i2c-1 O_RDWR|O_SYNC", "open /dev/i2c-1 O_RDWR|O_SYNC",
+                          "open /dev/i2c-0 O_RDWR|O_SYNC", "open /dev/i2c-2 O_RDWR|O_SYNC",
+                          "close 101", "close 100", "close 102"}));
   // Closed buses never exchange, and exit has nothing left to close.
   request(0x48, 1);
   EXPECT_EQ(sync(), "");
@@ -93,23 +93,18 @@ TEST_F(I2cTest, ExchangeCarriesTheQueuedBytesThenReadsTheAnswerInPiecesOfFive) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    b = ProgramBuilder();
-    env = interp_create();
+    restart();
     declareBus1();
-    fake.reset();
-    fake = std::make_unique<FakeSysCalls>();
     start();
     for (uint64_t byte : c.queued) push(out, {byte});
     request(c.address, c.size);
-    for (const Answer& answer : c.reads) fake->script("read", answer);
-    if (!c.printed.empty()) fake->script("write", {.result = -1, .error = EREMOTEIO});
-    fake->take();
+    fake->script("read", c.reads);
+    if (!c.printed.empty()) fake->script("write", {{.result = -1, .error = EREMOTEIO}});
     EXPECT_EQ(sync(), c.printed);
     EXPECT_EQ(fake->take(), c.wire);
     EXPECT_EQ(firstCells(in), c.received);
     EXPECT_EQ(firstCells(out), c.left);
     EXPECT_EQ(commandCells(), (Cells{0, 0}));  // the request is consumed
-    board_exit(env.get(), 0, 0);
   }
 }
 
@@ -119,13 +114,12 @@ TEST_F(I2cTest, FailedSlaveSelectionIsRetriedWithoutReading) {
   push(out, {0x01});
   push(out, {0x02});
   // Address 0 asks for nothing: the queued bytes stay.
-  fake->take();
   EXPECT_EQ(sync(), "");
   EXPECT_EQ(fake->take(), Calls{});
   EXPECT_EQ(firstCells(out), (Cells{1, 2}));
 
   request(0x3C, 2);
-  fake->script("ioctl", {.result = -1, .error = EBUSY});
+  fake->script("ioctl", {{.result = -1, .error = EBUSY}});
   EXPECT_EQ(sync(), "Failed to acquire bus access and/or talk to slave.\n");
   EXPECT_EQ(fake->take(), Calls{"ioctl 100 I2C_SLAVE 0x3c"});
   EXPECT_EQ(commandCells(), (Cells{0x3C, 0}));
