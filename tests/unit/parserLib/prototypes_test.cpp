@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "ASTLib/call_codes.h"
 #include "interpreterLib/interp_engine.h"
@@ -193,17 +192,6 @@ TEST_F(Protos, CallsResolveAndAreChecked) {
   }
 }
 
-// A source's call of an unknown name meets the user functions first; the
-// built-in table's own refusal is reached from a console line. (The other
-// refusals: the golden run calls_refused, their codes
-// Compiler.CodesOfRefusedCalls.)
-TEST_F(Protos, UnknownFunctionIsReported) {
-  const Outcome o = make(Fn, nullptr, "foo");
-  EXPECT_EQ(o.call, nullptr);
-  EXPECT_EQ(o.out, err("unknown operation \"foo\"\n"));
-  EXPECT_EQ(penv->pctx.status, 181u);
-}
-
 TEST_F(Protos, ConstnessAndAccessRights) {
   const auto userCall = [&](uint32_t callCode, std::initializer_list<AST_Node*> a) {
     return word(CALL_OP, TypeUInt8, word(INDEX_NODE, callCode, nullptr, word(INDEX_NODE, twice)),
@@ -248,7 +236,15 @@ TEST_F(Protos, CallsAreIdentified) {
   EXPECT_FALSE(defCall_is(prog(), user, kCallFunctionCustom, twice + 1));
 }
 
-TEST_F(Protos, OddTreesAndExhaustedNodeSpaceYieldNoCall) {
+// An unknown free function (a source's call meets the user functions first,
+// a console line's the table's own refusal; the other refusals: the golden
+// run calls_refused, their codes Compiler.CodesOfRefusedCalls), odd trees and
+// an exhausted node space make no call.
+TEST_F(Protos, UnknownNamesOddTreesAndExhaustedNodeSpaceYieldNoCall) {
+  const Outcome unknown = make(Fn, nullptr, "foo");
+  EXPECT_EQ(unknown.call, nullptr);
+  EXPECT_EQ(unknown.out, err("unknown operation \"foo\"\n"));
+  EXPECT_EQ(penv->pctx.status, 181u);
   EXPECT_EQ(builtinMtd_makeCall(p(), nullptr, sym("max"), nullptr), nullptr);
   EXPECT_EQ(builtinMtd_makeCall(p(), type(TypeUInt8), n(1), nullptr), nullptr);  // no symbol
   EXPECT_EQ(builtinFld_makeCall(p(), nullptr, sym("LAST")), nullptr);
