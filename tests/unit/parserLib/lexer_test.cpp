@@ -201,7 +201,7 @@ TEST(Lexer, TokenSequences) {
   }
 }
 
-TEST(Lexer, StringCellsAndCommentNodesAccumulate) {
+TEST(Lexer, StringCellsAndCommentNodesAccumulateWhileNodesLast) {
   auto penv = makeEnv();
   scan(penv.get(), R"("ab" /* one */ "" /**/ "c")");
   EXPECT_EQ(penv->program->infoProg->size_constantData, 12u);  // length + 3 cells each
@@ -211,6 +211,14 @@ TEST(Lexer, StringCellsAndCommentNodesAccumulate) {
     if (node->op == COMMENT_OP) comments.push_back(node->value.id.index);
   }
   EXPECT_EQ(comments, (std::vector<uint32_t>{0, 1}));
+  // An exhausted node budget gives tokens without nodes.
+  auto small = makeEnv(3);
+  const Scan s = scan(small.get(), "x 1.5 1s2ms \"abc\" 50Hz true /* c */ 7");
+  EXPECT_EQ(s.described, (std::vector<std::string>{"id x", "float -", "time -", "str -", "freq -",
+                                                   "bool -", "int -"}));
+  EXPECT_EQ(s.output.find("[ERROR]"), s.output.rfind("[ERROR]"));  // reported once
+  EXPECT_EQ(small->program->infoProg->size_constantData, 0u);      // no string without its node
+  EXPECT_EQ(small->pctx.status, 666u);
 }
 
 // What a syntax error shows: the token's text and its line's.
@@ -228,16 +236,6 @@ TEST(Lexer, TokenAndLineTexts) {
   EXPECT_EQ(s.output, error(3, kLong));
   EXPECT_EQ(penv->pctx.lineText, "");
   EXPECT_EQ(penv->pctx.line, 5u);
-}
-
-TEST(Lexer, ExhaustedNodeBudgetGivesTokensWithoutNodes) {
-  auto penv = makeEnv(3);
-  const Scan s = scan(penv.get(), "x 1.5 1s2ms \"abc\" 50Hz true /* c */ 7");
-  EXPECT_EQ(s.described, (std::vector<std::string>{"id x", "float -", "time -", "str -", "freq -",
-                                                   "bool -", "int -"}));
-  EXPECT_EQ(s.output.find("[ERROR]"), s.output.rfind("[ERROR]"));  // reported once
-  EXPECT_EQ(penv->program->infoProg->size_constantData, 0u);       // no string without its node
-  EXPECT_EQ(penv->pctx.status, 666u);
 }
 
 // Tokens know where they start; a scanner started inside a text counts its
