@@ -192,7 +192,7 @@ TEST_F(Protos, CallsResolveAndAreChecked) {
   }
 }
 
-TEST_F(Protos, ConstnessAndAccessRights) {
+TEST_F(Protos, ConstnessAccessRightsAndIdentity) {
   const auto userCall = [&](uint32_t callCode, std::initializer_list<AST_Node*> a) {
     return word(CALL_OP, TypeUInt8, word(INDEX_NODE, callCode, nullptr, word(INDEX_NODE, twice)),
                 args(a));
@@ -224,14 +224,11 @@ TEST_F(Protos, ConstnessAndAccessRights) {
     EXPECT_EQ(defCall_isConst(p(), c.call), c.isConst);
     EXPECT_EQ(defCall_getAccessRights(p(), c.call), c.rights);
   }
-}
-
-TEST_F(Protos, CallsAreIdentified) {
+  // Calls are identified by their code, a user function's also by its id.
   AST_Node* count = make(Mtd, g("q"), "count").call;
   EXPECT_TRUE(defCall_is(prog(), count, kCallChnlCount, NO_ID));
   EXPECT_FALSE(defCall_is(prog(), count, kCallChnlPop, NO_ID));
-  AST_Node* user = word(CALL_OP, TypeStatement,
-                        word(INDEX_NODE, kCallFunctionCustom, nullptr, word(INDEX_NODE, twice)));
+  AST_Node* user = userCall(kCallFunctionCustom, {});
   EXPECT_TRUE(defCall_is(prog(), user, kCallFunctionCustom, twice));
   EXPECT_FALSE(defCall_is(prog(), user, kCallFunctionCustom, twice + 1));
 }
