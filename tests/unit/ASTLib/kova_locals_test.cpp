@@ -15,6 +15,7 @@ struct LocalsFixture : testing::Test {
   ProgramBuilder b;
   uint32_t record = b.structType("Record", {{"a", TypeUInt8}, {"q", b.queueType(TypeUInt8, 2)}});
   uint32_t g = b.global("g", TypeUInt32, {41});
+  N constant = b.constDecl(TypeUInt16, "k", {1234});
   std::unique_ptr<InterpEnv> env = interp_create();
   void SetUp() override { env->program = b.build(); }
   const LocalVarsIndexes& idx() { return env->ctx->localVarsIndexes; }
@@ -70,10 +71,7 @@ TEST_F(LocalsFixture, FunctionScopeSeesArgumentsFromZero) {
 }
 
 TEST_F(LocalsFixture, ConstantsPointIntoConstantData) {
-  ProgramBuilder cb;
-  N decl = cb.constDecl(TypeUInt16, "k", {1234});
-  env->program = cb.build();
-  LocalConstant_define(env.get(), AST_fromId(env->program.get(), decl.id));
+  LocalConstant_define(env.get(), AST_fromId(env->program.get(), constant.id));
   TaggedValue* k = LocalConstant_getValue(env.get(), 0);
   EXPECT_EQ(k->typeId, uint32_t{TypeUInt16});
   EXPECT_EQ(k->value->u16, 1234);
