@@ -25,16 +25,6 @@ std::unique_ptr<Program> treeOf(uint32_t maxNodes) {
 
 }  // namespace
 
-TEST(ProgramModel, NullIdIsNullAndOutOfRangeIdAsserts) {
-  auto p = treeOf(4);
-  AST_Node* n = AST_makeNode(p.get(), INTEGER_OP, 7, nullptr, nullptr, 3);
-  EXPECT_EQ(AST_fromId(p.get(), NO_ID), nullptr);
-  EXPECT_EQ(AST_fromId(p.get(), 0), n);
-  EXPECT_EQ(AST_id(p.get(), nullptr), NO_ID);
-  EXPECT_EQ(AST_lineFromId(p.get(), 0), 3u);
-  EXPECT_DEATH(AST_fromId(p.get(), 1), "id < program->infoProg->n_AST");
-}
-
 TEST(ProgramModel, NodeLimitEndsWithStatus666) {
   // With max N, ids 0..N-2 fit; the next node ends the process.
   auto p = treeOf(3);
@@ -50,15 +40,20 @@ TEST(ProgramModel, NodeLimitEndsWithStatus666) {
       "Error: Memory model too small enlarge using -m option");
 }
 
-TEST(ProgramModel, ListsAndIterators) {
+TEST(ProgramModel, NodesListsAndIterators) {
   auto p = treeOf(32);
   Program* pr = p.get();
-  AST_Node* a = AST_makeNode(pr, INTEGER_OP, 10, nullptr, nullptr, 0);
+  AST_Node* a = AST_makeNode(pr, INTEGER_OP, 10, nullptr, nullptr, 3);
   AST_Node* b = AST_makeNode(pr, INTEGER_OP, 20, nullptr, nullptr, 0);
   AST_Node* c = AST_makeNode(pr, INTEGER_OP, 30, nullptr, nullptr, 0);
   AST_Node* list = AST_makeNode(pr, LIST, 0, a, nullptr, 0);
   AST_addListLast(pr, list, b, 0);
   AST_addListLast(pr, list, c, 0);
+  EXPECT_EQ(AST_fromId(pr, NO_ID), nullptr);
+  EXPECT_EQ(AST_fromId(pr, 0), a);
+  EXPECT_EQ(AST_id(pr, nullptr), NO_ID);
+  EXPECT_EQ(AST_lineFromId(pr, 0), 3u);
+  EXPECT_DEATH(AST_fromId(pr, AST_get_tree_size(pr)), "id < program->infoProg->n_AST");
 
   EXPECT_EQ(AST_listSize(pr, list), 3u);
   EXPECT_EQ(AST_listSize(pr, nullptr), 0u);
@@ -75,7 +70,9 @@ TEST(ProgramModel, ListsAndIterators) {
   EXPECT_DEATH(AST_getCar(pr, a), "AST_getCar");
 }
 
-TEST(ProgramModel, CallCustomIdFromIndexChildOrSecondWord) {
+// A call's custom id from its index node's child or its second word;
+// declarations' names, types and initializers.
+TEST(ProgramModel, CallAndDeclarationShapes) {
   ProgramBuilder b;
   N viaChild = b.call(3, TypeStatement, none, {}, 7);
   N viaWord = b.call(3, TypeStatement, none, {});
@@ -83,20 +80,15 @@ TEST(ProgramModel, CallCustomIdFromIndexChildOrSecondWord) {
   v.id.index = 4;
   v.id.custom = 9;
   b.at(N{b.at(viaWord).left}).value = v;
-  auto p = b.build();
-  EXPECT_EQ(AST_getCustomFuncId(p.get(), AST_fromId(p.get(), viaChild.id)), 7u);
-  EXPECT_EQ(AST_getCallCode(p.get(), AST_fromId(p.get(), viaWord.id)), 4u);
-  EXPECT_EQ(AST_getCustomFuncId(p.get(), AST_fromId(p.get(), viaWord.id)), 9u);
-}
-
-TEST(ProgramModel, DeclarationShapes) {
-  ProgramBuilder b;
   const uint32_t q = b.queueType(TypeUInt8, 4);
   N scalar = b.varDecl(TypeUInt16, "x", b.integer(3));
   N buffer = b.varDecl(q, "q");
   N constant = b.constDecl(TypeUInt8, "k", {5});
   auto p = b.build();
   const Program* pr = p.get();
+  EXPECT_EQ(AST_getCustomFuncId(pr, AST_fromId(pr, viaChild.id)), 7u);
+  EXPECT_EQ(AST_getCallCode(pr, AST_fromId(pr, viaWord.id)), 4u);
+  EXPECT_EQ(AST_getCustomFuncId(pr, AST_fromId(pr, viaWord.id)), 9u);
   EXPECT_STREQ(Symbol_getName(pr, AST_getVarDeclSymId(pr, AST_fromId(pr, scalar.id))), "x");
   EXPECT_STREQ(Symbol_getName(pr, AST_getVarDeclSymId(pr, AST_fromId(pr, buffer.id))), "q");
   EXPECT_EQ(AST_getVarDeclTypeId(pr, AST_fromId(pr, buffer.id)), q);

@@ -66,18 +66,8 @@ TEST_F(DriftFixture, LocalTimeIncludesTheOffset) {
   EXPECT_EQ(env_getLocalTime(env.get()), 400u);
 }
 
-TEST(Callbacks, PrintRegistrationTogglesPrinting) {
-  auto env = interp_create();
-  env_on_print(env.get(), record);
-  EXPECT_TRUE(env->ctx->print_enabled);
-  EXPECT_EQ(env->ctx->print_callback, &record);
-  env_on_print(env.get(), nullptr);
-  EXPECT_FALSE(env->ctx->print_enabled);
-  EXPECT_EQ(env->ctx->print_callback, &defaultCallback_print);
-}
-
 // kova checks the print, exit, local time, sync and delay defaults at start-up.
-TEST(Callbacks, FreshEnvironmentDefaults) {
+TEST(Callbacks, DefaultsAndPrintRegistration) {
   auto env = interp_create();
   const Context& c = *env->ctx;
   EXPECT_EQ(c.assert_callback, &defaultCallback_assert);
@@ -87,4 +77,11 @@ TEST(Callbacks, FreshEnvironmentDefaults) {
   // Without a loaded program every per-slot registration is refused.
   EXPECT_EQ(env_on_variable_change(env.get(), 0, nullptr), 0);
   EXPECT_EQ(env_on_state_changed(env.get(), 0, nullptr), 0);
+  // Registering a print callback turns printing on; none turns it off.
+  env_on_print(env.get(), record);
+  EXPECT_TRUE(c.print_enabled);
+  EXPECT_EQ(c.print_callback, &record);
+  env_on_print(env.get(), nullptr);
+  EXPECT_FALSE(c.print_enabled);
+  EXPECT_EQ(c.print_callback, &defaultCallback_print);
 }

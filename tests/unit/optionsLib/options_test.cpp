@@ -60,7 +60,7 @@ void expectCases(const std::vector<Case>& cases, const char* optstring = kShort,
   }
 }
 
-TEST(Options, ShortOptions) {
+TEST(Options, ShortAndLongOptions) {
   expectCases({
       {{"kova", "-azqihv", "-px", "-f", "fn", "-Fout", "prog"}, "a z q i h v p=x f=fn F=out", 6},
       {{"kova", "-ert", "7", "-et7", "prog"}, "e r t=7 e t=7", 4},
@@ -73,11 +73,7 @@ TEST(Options, ShortOptions) {
       {{"./kova", "-t"}, ":", 2, "./kova: option requires an argument -- t\n"},
       {{"./kova", "-exr", "prog"}, "e ? r", 2, "./kova: illegal option -- x\n"},
       {{"./kova", "-:", "prog"}, "?", 2, "./kova: illegal option -- :\n"},
-  });
-}
-
-TEST(Options, LongOptions) {
-  expectCases({
+      // Long options: by prefix, with an inline or a separate argument.
       {{"kova", "--echo", "--time", "5", "-t3", "--quiet", "p"}, "e t=5 t=3 q", 6},
       {{"kova", "--tim", "5", "p"}, "t=5", 3},
       {{"kova", "--time=5", "p"}, "t=5", 2},

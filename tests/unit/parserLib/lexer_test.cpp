@@ -74,12 +74,14 @@ std::string describe(const ParserEnv& penv, const Token& t) {
 
 struct Scan {
   std::vector<std::string> described, texts, lineTexts;  // the current line's after each token
+  std::vector<std::pair<size_t, size_t>> places;         // line and column
   std::string output;
 };
 
 // Stops after one token more than the text has characters (each takes one).
-Scan scan(ParserEnv* penv, std::string_view text) {
+Scan scan(ParserEnv* penv, std::string_view text, bool skipping = false) {
   KovaLexer lexer(penv, text);
+  lexer.setSkipping(skipping);
   Scan s;
   StdoutCapture capture;
   for (Token t = lexer.next(); t.kind != TOK_END && s.texts.size() <= text.size();
@@ -87,6 +89,7 @@ Scan scan(ParserEnv* penv, std::string_view text) {
     s.described.push_back(describe(*penv, t));
     s.lineTexts.push_back(penv->pctx.lineText);
     s.texts.push_back(t.text);
+    s.places.emplace_back(t.line, t.column);
   }
   s.output = capture.text();
   return s;
@@ -198,7 +201,7 @@ TEST(Lexer, TokenSequences) {
   }
 }
 
-TEST(Lexer, StringCellsAndCommentNodesAccumulate) {
+TEST(Lexer, StringCellsAndCommentNodesAccumulateWhileNodesLast) {
   auto penv = makeEnv();
   scan(penv.get(), R"("ab" /* one */ "" /**/ "c")");
   EXPECT_EQ(penv->program->infoProg->size_constantData, 12u);  // length + 3 cells each
@@ -208,6 +211,14 @@ TEST(Lexer, StringCellsAndCommentNodesAccumulate) {
     if (node->op == COMMENT_OP) comments.push_back(node->value.id.index);
   }
   EXPECT_EQ(comments, (std::vector<uint32_t>{0, 1}));
+  // An exhausted node budget gives tokens without nodes.
+  auto small = makeEnv(3);
+  const Scan s = scan(small.get(), "x 1.5 1s2ms \"abc\" 50Hz true /* c */ 7");
+  EXPECT_EQ(s.described, (std::vector<std::string>{"id x", "float -", "time -", "str -", "freq -",
+                                                   "bool -", "int -"}));
+  EXPECT_EQ(s.output.find("[ERROR]"), s.output.rfind("[ERROR]"));  // reported once
+  EXPECT_EQ(small->program->infoProg->size_constantData, 0u);      // no string without its node
+  EXPECT_EQ(small->pctx.status, 666u);
 }
 
 // What a syntax error shows: the token's text and its line's.
@@ -227,30 +238,17 @@ TEST(Lexer, TokenAndLineTexts) {
   EXPECT_EQ(penv->pctx.line, 5u);
 }
 
-TEST(Lexer, ExhaustedNodeBudgetGivesTokensWithoutNodes) {
-  auto penv = makeEnv(3);
-  const Scan s = scan(penv.get(), "x 1.5 1s2ms \"abc\" 50Hz true /* c */ 7");
-  EXPECT_EQ(s.described, (std::vector<std::string>{"id x", "float -", "time -", "str -", "freq -",
-                                                   "bool -", "int -"}));
-  EXPECT_EQ(s.output.find("[ERROR]"), s.output.rfind("[ERROR]"));  // reported once
-  EXPECT_EQ(penv->program->infoProg->size_constantData, 0u);       // no string without its node
-  EXPECT_EQ(penv->pctx.status, 666u);
-}
-
 // Tokens know where they start; a scanner started inside a text counts its
 // lines from there; a skipping scanner makes no node and reports nothing.
 TEST(Lexer, ColumnsRestartsAndSkipping) {
   auto penv = makeEnv();
   const std::string text = "x = 1;\n  y\t= !2;\n";
-  std::vector<std::pair<size_t, size_t>> at;
   size_t reportedColumn = 0;
   penv->pctx.sink = [&](const ParserEnv&, const Diagnostic& d) { reportedColumn = d.column; };
-  KovaLexer lexer(penv.get(), text);
-  for (Token t = lexer.next(); t.kind != TOK_END; t = lexer.next())
-    at.emplace_back(t.line, t.column);
+  EXPECT_EQ(scan(penv.get(), text).places,
+            (std::vector<std::pair<size_t, size_t>>{
+                {1, 1}, {1, 3}, {1, 5}, {1, 6}, {2, 3}, {2, 5}, {2, 8}, {2, 9}}));
   penv->pctx.sink = nullptr;
-  EXPECT_EQ(at, (std::vector<std::pair<size_t, size_t>>{
-                    {1, 1}, {1, 3}, {1, 5}, {1, 6}, {2, 3}, {2, 5}, {2, 8}, {2, 9}}));
   EXPECT_EQ(reportedColumn, 7u);  // the '!'
 
   KovaLexer restarted(penv.get(), text, text.find('y'), 2);
@@ -259,21 +257,13 @@ TEST(Lexer, ColumnsRestartsAndSkipping) {
   EXPECT_EQ(y.column, 3u);
   EXPECT_EQ(penv->pctx.lineText, "  y\t= !2;");
 
-  const uint32_t nodes = penv->program->infoProg->n_AST;
-  penv->pctx.status = 0;
-  KovaLexer skipping(penv.get(), "a 1 \"s\" 2.5 ! /* c */ 1ms 0Hz");
-  skipping.setSkipping(true);
-  std::vector<const AST_Node*> made;
-  std::string reported;
-  {
-    StdoutCapture quiet;
-    for (Token t = skipping.next(); t.kind != TOK_END; t = skipping.next()) made.push_back(t.node);
-    reported = quiet.text();
-  }
-  EXPECT_EQ(made, std::vector<const AST_Node*>(6, nullptr));
-  EXPECT_EQ(reported, "");
-  EXPECT_EQ(penv->pctx.status, 0u);
-  EXPECT_EQ(penv->program->infoProg->n_AST, nodes);
+  auto fresh = makeEnv();
+  const Scan skipped = scan(fresh.get(), "a 1 \"s\" 2.5 ! /* c */ 1ms 0Hz", true);
+  EXPECT_EQ(skipped.described,
+            (std::vector<std::string>{"id -", "int -", "str -", "float -", "time -", "freq -"}));
+  EXPECT_EQ(skipped.output, "");
+  EXPECT_EQ(fresh->pctx.status, 0u);
+  EXPECT_EQ(fresh->program->infoProg->n_AST, 0u);
 }
 
 TEST(Lexer, HostileInputsEndWithoutFault) {

@@ -6,12 +6,12 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "ASTLib/call_codes.h"
 #include "interpreterLib/interp_engine.h"
 #include "parserLib/builtin_prototypes.h"
 #include "parserLib/def_type.h"
+#include "parserLib/kova_lex.h"
 #include "tests/support/program_builder.h"
 #include "tests/support/test_host.h"
 
@@ -60,14 +60,8 @@ class Protos : public ::testing::Test {
   AST_Node* type(uint32_t t) { return word(TYPE_OP, TypeType, word(INDEX_NODE, t)); }
   AST_Node* io() { return word(IO_OP, TypeInputOutput); }
   AST_Node* n(uint64_t v) { return parser_makeNode(p(), INTEGER_OP, NodeValue{.u64 = v}, {}, {}); }
-  // A string literal: in index, out index, the characters, a zero cell.
-  AST_Node* str(const std::string& text) {
-    std::vector<ValueCell> cells(text.size() + 3);
-    cells[0].u64 = text.size() + 2;
-    cells[1].u64 = 2;
-    for (size_t i = 0; i < text.size(); ++i) cells[i + 2].u8 = static_cast<uint8_t>(text[i]);
-    return word(STRING_OP, parser_addConstantData(p(), cells.data(), uint32_t(cells.size())));
-  }
+  // A string literal as the lexer makes it.
+  AST_Node* str(const std::string& text) { return KovaLexer(p(), '"' + text + '"').next().node; }
   AST_Node* args(std::initializer_list<AST_Node*> elements) {
     AST_Node* list = nullptr;
     for (AST_Node* e : elements) list = parser_appendList(p(), list, e);
@@ -97,9 +91,6 @@ class Protos : public ::testing::Test {
     return {call, out, capture.text().substr(out.size())};
   }
   uint32_t code(const AST_Node* call) { return AST_getCallCode(prog(), call); }
-  AST_Node* arg(const AST_Node* call, uint32_t i) {
-    return AST_getListNth(prog(), AST_getCallArgs(prog(), call), i);
-  }
 
   ProgramBuilder b;
   std::unique_ptr<InterpEnv> env = interp_create();
@@ -201,37 +192,7 @@ TEST_F(Protos, CallsResolveAndAreChecked) {
   }
 }
 
-// A source's call of an unknown name meets the user functions first; the
-// built-in table's own refusal is reached from a console line. (The other
-// refusals: the golden run calls_refused, their codes
-// Compiler.CodesOfRefusedCalls.)
-TEST_F(Protos, UnknownFunctionIsReported) {
-  const Outcome o = make(Fn, nullptr, "foo");
-  EXPECT_EQ(o.call, nullptr);
-  EXPECT_EQ(o.out, err("unknown operation \"foo\"\n"));
-  EXPECT_EQ(penv->pctx.status, 181u);
-}
-
-TEST_F(Protos, AssertAndExitCarryTheirSourcePosition) {
-  penv->pctx.fileName = "ctl.kova";
-  penv->pctx.line = 7;
-  // The arguments after the first: integers, and strings as 'text'.
-  const auto added = [&](AST_Node* call) {
-    std::string r;
-    for (uint32_t i = 1; call && i < AST_listSize(prog(), AST_getCallArgs(prog(), call)); ++i) {
-      const AST_Node* a = arg(call, i);
-      r += a->op == INTEGER_OP ? std::to_string(a->value.u64) + " "
-           : a->op == INDEX_NODE
-               ? "'" + std::string(Program_getStringAtIndex(prog(), a->value.id.index)) + "' "
-               : "? ";
-    }
-    return r;
-  };
-  EXPECT_EQ(added(make(Fn, nullptr, "assert", args({g("flag")})).call), "'ctl.kova' 7 '' ");
-  EXPECT_EQ(added(make(Fn, nullptr, "exit", args({n(3)})).call), "7 ");
-}
-
-TEST_F(Protos, ConstnessAndAccessRights) {
+TEST_F(Protos, ConstnessAccessRightsAndIdentity) {
   const auto userCall = [&](uint32_t callCode, std::initializer_list<AST_Node*> a) {
     return word(CALL_OP, TypeUInt8, word(INDEX_NODE, callCode, nullptr, word(INDEX_NODE, twice)),
                 args(a));
@@ -263,37 +224,24 @@ TEST_F(Protos, ConstnessAndAccessRights) {
     EXPECT_EQ(defCall_isConst(p(), c.call), c.isConst);
     EXPECT_EQ(defCall_getAccessRights(p(), c.call), c.rights);
   }
-}
-
-TEST_F(Protos, CallsAreIdentified) {
+  // Calls are identified by their code, a user function's also by its id.
   AST_Node* count = make(Mtd, g("q"), "count").call;
   EXPECT_TRUE(defCall_is(prog(), count, kCallChnlCount, NO_ID));
   EXPECT_FALSE(defCall_is(prog(), count, kCallChnlPop, NO_ID));
-  AST_Node* user = word(CALL_OP, TypeStatement,
-                        word(INDEX_NODE, kCallFunctionCustom, nullptr, word(INDEX_NODE, twice)));
+  AST_Node* user = userCall(kCallFunctionCustom, {});
   EXPECT_TRUE(defCall_is(prog(), user, kCallFunctionCustom, twice));
   EXPECT_FALSE(defCall_is(prog(), user, kCallFunctionCustom, twice + 1));
 }
 
-TEST_F(Protos, MethodSyntaxReachesAUserFunction) {
-  AST_Node* x = g("u8v");
-  const Outcome o = make(Mtd, x, "twice");
-  ASSERT_NE(o.call, nullptr) << o.out;
-  const uint32_t c = code(o.call);
-  EXPECT_TRUE(c == kCallFunctionLeftCurrying || c == kCallFunctionLeftRightCurrying) << c;
-  EXPECT_EQ(arg(o.call, 0), x);
-}
-
-TEST_F(Protos, DescriptionsResolveMarkersAgainstTheObject) {
-  EXPECT_EQ(allocAllSntrDesc(prog(), methodTable[31].sntrs, TypeF32, TypeType),
-            "float32(float32)\nfloat32(Primitive)\n");
-  EXPECT_EQ(allocSntrDesc(prog(), methodTable[45].sntrs.list[1], TypeUInt8, TypeType),
-            "Statement(Any, Any, Any...)");
-  EXPECT_EQ(allocSntrDesc(prog(), functionTable[4].sntrs.list[1], NO_ID, TypeVoid),
-            "Statement(uint8[], Primitive...)");
-}
-
-TEST_F(Protos, OddTreesAndExhaustedNodeSpaceYieldNoCall) {
+// An unknown free function (a source's call meets the user functions first,
+// a console line's the table's own refusal; the other refusals: the golden
+// run calls_refused, their codes Compiler.CodesOfRefusedCalls), odd trees and
+// an exhausted node space make no call.
+TEST_F(Protos, UnknownNamesOddTreesAndExhaustedNodeSpaceYieldNoCall) {
+  const Outcome unknown = make(Fn, nullptr, "foo");
+  EXPECT_EQ(unknown.call, nullptr);
+  EXPECT_EQ(unknown.out, err("unknown operation \"foo\"\n"));
+  EXPECT_EQ(penv->pctx.status, 181u);
   EXPECT_EQ(builtinMtd_makeCall(p(), nullptr, sym("max"), nullptr), nullptr);
   EXPECT_EQ(builtinMtd_makeCall(p(), type(TypeUInt8), n(1), nullptr), nullptr);  // no symbol
   EXPECT_EQ(builtinFld_makeCall(p(), nullptr, sym("LAST")), nullptr);

@@ -233,31 +233,8 @@ TEST_F(Typing, ExpressionTypes) {
   }
 }
 
-TEST_F(Typing, FloatLiteralsTakeTheirContextsType) {
-  const N sum = op(PLUS_OP, op(NEG_OP, lit("1.5")), lit("0.1"));
-  const N compared = lit("2.5");
-  const N comparison =
-      op(LT_OP, b.call(kCallAs, TypeF32, b.typeRef(TypeF32), {lit("1.5")}), compared);
-  const N notAFloatType = lit("1.5");
-  load();
-  // The literals and the operations over them take the type.
-  defExpr_evalAsFloat(penv.get(), at(sum), TypeF64);
-  const AST_Node* neg = AST_left(penv->program, at(sum));
-  EXPECT_EQ(at(sum)->value.id.type, TypeF64);
-  EXPECT_EQ(neg->value.id.type, TypeF64);
-  EXPECT_EQ(AST_left(penv->program, neg)->value.f64, 1.5);
-  EXPECT_EQ(AST_right(penv->program, at(sum))->value.f64, 0.1);
-  // Compared with a float32 call, a literal becomes a float32, its whole cell
-  // written.
-  at(compared)->value.u64 = ~uint64_t{0};
-  EXPECT_EQ(evaluate(comparison).type, TypeBoolean);
-  EXPECT_EQ(at(compared)->op, FLOAT32_OP);
-  EXPECT_EQ(at(compared)->value.u64, std::bit_cast<uint32_t>(2.5f));
-  defExpr_evalAsFloat(penv.get(), at(notAFloatType), TypeUInt8);
-  EXPECT_EQ(at(notAFloatType)->op, FLOAT_OP);
-}
-
-TEST_F(Typing, ExpectedTypes) {
+// Expected types, and float literals taking their context's type.
+TEST_F(Typing, ExpectedTypesAndFloatLiterals) {
   const std::string untypedFloat =
       err("cannot evaluate literal floating point expression type (is it float32 or float64 ?)\n"
           "Please enforce float type using <float type>.as()\n");
@@ -267,6 +244,10 @@ TEST_F(Typing, ExpectedTypes) {
     std::string out = "";
   };
   const N fixed32 = lit("1.5"), fixed64 = lit("1.5"), huge32 = lit("1e39"), huge64 = lit("1e309");
+  const N sum = op(PLUS_OP, op(NEG_OP, lit("1.5")), lit("0.1")), compared = lit("2.5"),
+          notAFloatType = lit("1.5");
+  const N comparison =
+      op(LT_OP, b.call(kCallAs, TypeF32, b.typeRef(TypeF32), {lit("1.5")}), compared);
   // clang-format off
   const Case cases[] = {
       // bounds: no Float literal for Any or Primitive, nothing of type <void>
@@ -304,6 +285,21 @@ TEST_F(Typing, ExpectedTypes) {
   EXPECT_EQ(at(fixed64)->value.f64, 1.5);
   EXPECT_TRUE(std::isinf(at(huge32)->value.f32));  // the value is kept
   EXPECT_TRUE(std::isinf(at(huge64)->value.f64));
+  // The literals and the operations over them take the type.
+  defExpr_evalAsFloat(penv.get(), at(sum), TypeF64);
+  const AST_Node* neg = AST_left(penv->program, at(sum));
+  EXPECT_EQ(at(sum)->value.id.type, TypeF64);
+  EXPECT_EQ(neg->value.id.type, TypeF64);
+  EXPECT_EQ(AST_left(penv->program, neg)->value.f64, 1.5);
+  EXPECT_EQ(AST_right(penv->program, at(sum))->value.f64, 0.1);
+  // Compared with a float32 call, a literal becomes a float32, its whole cell
+  // written.
+  at(compared)->value.u64 = ~uint64_t{0};
+  EXPECT_EQ(evaluate(comparison).type, TypeBoolean);
+  EXPECT_EQ(at(compared)->op, FLOAT32_OP);
+  EXPECT_EQ(at(compared)->value.u64, std::bit_cast<uint32_t>(2.5f));
+  defExpr_evalAsFloat(penv.get(), at(notAFloatType), TypeUInt8);
+  EXPECT_EQ(at(notAFloatType)->op, FLOAT_OP);
 }
 
 // Console input is fuzzed: malformed trees have no type and never crash.
