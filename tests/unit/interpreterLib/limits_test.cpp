@@ -1,6 +1,7 @@
 // Run-time limits that a program which passed validation can still reach:
 // each ends the run with its message, the last value that fits still runs
-// (periods: the golden runs eval_period and eval_period_past).
+// (the call depth: the golden runs evaluator/call_depth and statements;
+// periods: eval_period and eval_period_past).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,13 +34,6 @@ struct LimitsTest : InterpFixture {
 };
 
 }  // namespace
-
-TEST_F(LimitsTest, CallDepthOnBothSides) {
-  load();
-  callDown(kMaxCallDepth - 1);  // kMaxCallDepth calls nested, the last that fits
-  EXPECT_EQ(env->ctx->callDepth, 0u);
-  EXPECT_EQ(expectFailure([&] { callDown(kMaxCallDepth); }), "Stack overflow\n");
-}
 
 // The host's stack is watched too: with no room granted, the first call runs
 // and the one nested in it fails.
