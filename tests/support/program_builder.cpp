@@ -288,25 +288,10 @@ N ProgramBuilder::str(std::string_view text) {
   return node(STRING_OP, constData(cells));
 }
 
-namespace {
-NodeValue u64Value(uint64_t v) {
+N ProgramBuilder::time(uint32_t unitOp, uint64_t v) {
   NodeValue value{};
   value.u64 = v;
-  return value;
-}
-}  // namespace
-
-N ProgramBuilder::s(uint64_t v) {
-  return node(S_OP, u64Value(v));
-}
-N ProgramBuilder::ms(uint64_t v) {
-  return node(MS_OP, u64Value(v));
-}
-N ProgramBuilder::ns(uint64_t v) {
-  return node(NS_OP, u64Value(v));
-}
-N ProgramBuilder::ps(uint64_t v) {
-  return node(PS_OP, u64Value(v));
+  return node(unitOp, value);
 }
 
 N ProgramBuilder::gvar(uint32_t id) {
@@ -358,10 +343,6 @@ N ProgramBuilder::callFunctionValue(uint32_t functionId, uint32_t resultType, st
   return call(kCallFunctionRightCurrying, resultType, none, std::move(args), functionId);
 }
 
-N ProgramBuilder::callSub(uint32_t subIndex, std::vector<N> args) {
-  return call(kCallSubProcess, TypeStatement, none, std::move(args), subIndex);
-}
-
 N ProgramBuilder::field(N object, uint32_t structTypeId, std::string_view name) {
   return call(kCallFieldCustom, fieldType(structTypeId, name), object, {},
               fieldOffset(structTypeId, name));
@@ -377,10 +358,6 @@ N ProgramBuilder::println(std::string_view format, std::vector<N> values) {
   std::vector<N> args{str(format)};
   args.insert(args.end(), values.begin(), values.end());
   return call(values.empty() ? kCallPrintlnFormat : kCallPrintlnValues, TypeStatement, none, args);
-}
-
-N ProgramBuilder::exitWith(N code, uint32_t line) {
-  return call(kCallExit, TypeStatement, none, {code, integer(line)});
 }
 
 N ProgramBuilder::assertThat(N condition, std::string_view file, uint32_t line,

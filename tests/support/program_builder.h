@@ -148,8 +148,9 @@ class ProgramBuilder {
   N boolean(bool v);
   N f32(float v);
   N f64(double v);
-  N str(std::string_view text);  // STRING_OP over a uint8 string in constant data
-  N s(uint64_t v), ms(uint64_t v), ns(uint64_t v), ps(uint64_t v);
+  N str(std::string_view text);         // STRING_OP over a uint8 string in constant data
+  N time(uint32_t unitOp, uint64_t v);  // a time literal: S_OP, MS_OP, NS_OP, PS_OP...
+  N ms(uint64_t v) { return time(MS_OP, v); }
   N gvar(uint32_t globalId);
   N gvar(std::string_view name) { return gvar(globalId(name)); }
   N local(uint32_t localId);
@@ -164,11 +165,9 @@ class ProgramBuilder {
          uint32_t customId = NO_ID);
   N callFunction(uint32_t functionId, std::vector<N> args);                            // code 3
   N callFunctionValue(uint32_t functionId, uint32_t resultType, std::vector<N> args);  // code 0
-  N callSub(uint32_t subIndex, std::vector<N> args = {});                              // code 5
   N field(N object, uint32_t structTypeId, std::string_view field);                    // code 4
   N print(std::string_view format, std::vector<N> values = {});    // code 32 / 33
   N println(std::string_view format, std::vector<N> values = {});  // code 35 / 36
-  N exitWith(N code, uint32_t line);                               // code 40
   N assertThat(N condition, std::string_view file, uint32_t line, std::string_view text);
 
   // ---- statements and declarations

@@ -26,9 +26,10 @@ struct SampleProgram {
       "Child",
       {.statics = {{"count", TypeUInt32, {7}}},
        .states = {{"idle", b.block({named, b.assertThat(b.boolean(true), "m.kova", 3, "x")})}}});
+  N sub = b.call(kCallSubProcess, TypeStatement, none, {}, 0);
   uint32_t parent =
       b.process("Parent", {.subs = {{"c", child}},
-                           .states = {{"a", b.block({b.callSub(0)}), {on(b.boolean(true), "b")}},
+                           .states = {{"a", b.block({sub}), {on(b.boolean(true), "b")}},
                                       {"b", none, {after(b.ms(5), "a")}}}});
   uint32_t periodic =
       b.instance("p", parent, {.period = b.ms(10), .offset = b.ms(2), .priority = 3});

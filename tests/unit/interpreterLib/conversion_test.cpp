@@ -13,26 +13,11 @@
 #include "ASTLib/call_codes.h"
 #include "interpreterLib/interp_engine.h"
 #include "interpreterLib/numeric_builtins.h"
-#include "tests/support/program_builder.h"
-#include "tests/support/test_host.h"
+#include "tests/support/interp_fixture.h"
 
 using namespace kova_test;
 
 namespace {
-
-using Cell = std::pair<uint32_t, uint64_t>;  // a result's type and its whole cell
-const auto typed = [](TaggedValue v) { return Cell{v.typeId, v.value->u64}; };
-
-// The expression of the internal check that `call` fails.
-template <class F>
-std::string failedCheck(F call) {
-  try {
-    call();
-  } catch (const HostAssert& a) {
-    return a.expression;
-  }
-  return "no check failed";
-}
 
 class Conversion : public ::testing::Test {
  protected:
@@ -72,13 +57,11 @@ TEST_F(Conversion, RefusedTargetsAndSources) {
   env_->program = b_.build();
   for (const uint32_t to : {uint32_t{TypeTime}, uint32_t{TypeFloat}, uint32_t{TypeStructure}}) {
     SCOPED_TRACE(kBuiltinTypeNames[to]);
-    StdoutCapture out;
-    EXPECT_THROW(convert(TypeUInt8, 1, to), HostExit);
-    EXPECT_EQ(out.text(), "unsupported type conversion\n");
+    EXPECT_EQ(expectFailure([&] { convert(TypeUInt8, 1, to); }), "unsupported type conversion\n");
   }
-  EXPECT_EQ(failedCheck([&] { convert(TypeUInt8, 1, TypeSInt); }),
+  EXPECT_EQ(failedAssert([&] { convert(TypeUInt8, 1, TypeSInt); }).expression,
             "(toTypeId != TypeInt) && (toTypeId != TypeSInt)");
-  EXPECT_EQ(failedCheck([&] { convert(color, 1, TypeUInt8); }),
+  EXPECT_EQ(failedAssert([&] { convert(color, 1, TypeUInt8); }).expression,
             "false && \"kIcrNotPrimType should not happen\"");
 }
 
@@ -89,9 +72,12 @@ TEST_F(Conversion, NumericBuiltinsReadArgumentsAtTheirWidth) {
   const N wide = args({511, 254}), f64Arg = args({1.0}), f32Arg = args({1.0f});
   env_->program = b_.build();
   EXPECT_EQ(typed(uInt8_max(env_.get(), at(wide))), Cell(TypeUInt8, 255));  // 511 reads as 255
-  EXPECT_EQ(failedCheck([&] { uInt8_max(env_.get(), at(none)); }), "ast_it_notEnd(argsIt)");
-  EXPECT_EQ(failedCheck([&] { f32_cos(env_.get(), at(f64Arg)); }), "val.typeId == TypeF32");
-  EXPECT_EQ(failedCheck([&] { f64_sin(env_.get(), at(f32Arg)); }), "val.typeId == TypeF64");
+  EXPECT_EQ(failedAssert([&] { uInt8_max(env_.get(), at(none)); }).expression,
+            "ast_it_notEnd(argsIt)");
+  EXPECT_EQ(failedAssert([&] { f32_cos(env_.get(), at(f64Arg)); }).expression,
+            "val.typeId == TypeF32");
+  EXPECT_EQ(failedAssert([&] { f64_sin(env_.get(), at(f32Arg)); }).expression,
+            "val.typeId == TypeF64");
   EXPECT_THROW(type_constant(env_.get(), kCallUInt8Max), HostAssert);
 }
 

@@ -110,7 +110,7 @@ TEST_F(ExprTest, UnknownOpsExitAndAssert) {
   const uint32_t big = b.global("big", TypeSInt32, {300});
   N bogus = b.node(64, 0u);
   N statement = b.node(WHILE_OP, 0u);
-  N exit300 = b.exitWith(b.gvar(big), 4);
+  N exit300 = b.call(kCallExit, TypeStatement, none, {b.gvar(big), b.integer(4)});
   N passing = b.assertThat(b.boolean(true), "m", 8, "true");
   load();
   EXPECT_EQ(expectFailure([&] { eval(bogus); }), "unknown operator/statement (64)\n");

@@ -119,7 +119,7 @@ TEST_F(PrintTest, StringPrintIntoArrays) {
       {8, std::string_view("ab\0cd", 5), {}, "ab\0#####"s},
       {8, "%q%d %d", {b.integer(7)}, "7 \0#####"s},
       {32, "%t", {value(TypeTime64, {1500000000000ull})}, "0d0h0mn1s500ms0us0ns0ps\0########"s},
-      {16, "%t|%t", {b.s(0), value(TypeDuration64, {uint64_t(-1)})}, "0|time64.LAST\0##"s},
+      {16, "%t|%t", {b.time(S_OP, 0), value(TypeDuration64, {uint64_t(-1)})}, "0|time64.LAST\0##"s},
       {24, "%f|%f|%f", {b.f32(0.5f), b.f64(2.25), b.integer(3)}, "0.500000|2.250000|\0#####"s},
       {10, "%b%c%d%x%%", {b.gvar(flag), b.integer(321), b.gvar(i16), b.integer(255)}, "trueA-5ff%"},
       {8, "ab%s!", {b.str("cd")}, "abcd!\0##"s},

@@ -35,12 +35,7 @@ TEST_F(StatementTest, ALocalOfNoTypeIsReported) {
   N blk = b.block({}, {decl});
   load();
   env->program->RAMprogram[decl.id].value.id.type = env->program->infoProg->n_type;
-  try {
-    exec(blk);
-    ADD_FAILURE() << "the declaration was not reported";
-  } catch (const HostAssert& a) {
-    EXPECT_EQ(a.function, "variable_declareLocals");
-  }
+  EXPECT_EQ(failedAssert([&] { exec(blk); }).function, "variable_declareLocals");
 }
 
 // A program file may give a loop a single statement as its body, which

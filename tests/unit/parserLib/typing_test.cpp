@@ -216,7 +216,7 @@ TEST_F(Typing, ExpressionTypes) {
       {op(BIT_AND_OP, u16, n(1)), TypeUInt16},    {op(SHIFT_RIGHT_OP, i16, u32), TypeSInt16},
       {op(BIT_NOT_OP, u16), TypeUInt16},          {op(NOT_OP, flag), TypeBoolean},
       // leaves, elements and initializers
-      {b.str("hi"), TypeString},                  {b.ns(5), TypeTime},
+      {b.str("hi"), TypeString},                  {b.time(NS_OP, 5), TypeTime},
       {b.index(arr, n(1)), TypeUInt8},            {b.index(q, n(1)), qU8},
       {b.cast(TypeUInt8, u16), TypeUInt8},
       {b.node(INITIALIZER_OP, 0u, none, b.node(INDEX_NODE, arrU8)), arrU8},
