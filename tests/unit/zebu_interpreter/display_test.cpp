@@ -56,7 +56,8 @@ TEST_F(DisplayTest, Values) {
   };
   std::vector<uint32_t> globals;
   for (const Case& c : cases)
-    globals.push_back(b.global("v" + std::to_string(globals.size()), c.type, {c.cell}));
+    globals.push_back(
+        b.global(std::string("v").append(std::to_string(globals.size())), c.type, {c.cell}));
   load();
   for (size_t i = 0; i < globals.size(); ++i)
     EXPECT_EQ(shown(global(globals[i])), cases[i].expected) << "case " << i;
